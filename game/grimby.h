@@ -1,0 +1,9 @@
+/* grimby.h -- the game's entry, shared by the Linux main and WinMain. */
+#ifndef GRIMBY_H
+#define GRIMBY_H
+
+/* Runs one caller's session; command_line is the process command line
+ * without the program name. Returns the process exit code when it returns. */
+int grimby_main(const char *command_line);
+
+#endif

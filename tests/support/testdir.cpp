@@ -1,0 +1,62 @@
+// testdir.cpp -- temporary directories for tests.
+#include "testdir.h"
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+TestDir::TestDir()
+{
+    std::random_device rd;
+    for (;;) {
+        fs::path candidate = fs::temp_directory_path() / ("grimby-test-" + std::to_string(rd()));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) {
+            root_ = candidate.string();
+            return;
+        }
+    }
+}
+
+TestDir::~TestDir()
+{
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+}
+
+std::string TestDir::path(const std::string &name) const
+{
+    return (fs::path(root_) / name).string();
+}
+
+std::string TestDir::write(const std::string &name, const std::string &bytes) const
+{
+    std::string p = path(name);
+    fs::create_directories(fs::path(p).parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    return p;
+}
+
+std::string TestDir::read(const std::string &name) const
+{
+    std::ifstream in(path(name), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string TestDir::mkdir(const std::string &name) const
+{
+    std::string p = path(name);
+    fs::create_directories(p);
+    return p;
+}
+
+bool TestDir::exists(const std::string &name) const
+{
+    return fs::exists(path(name));
+}
