@@ -155,6 +155,7 @@ void profile_setup(void)
         player_class = kept_class;
         return;
     }
+    make_plain_handle(display_handle);
     if (profile_save(profile_path)) return;
     if (!profile_online()) return;
     header("PROFILE SAVE ERROR");
