@@ -271,7 +271,7 @@ TEST_F(DoorSys, MultiDigitComPortIsTheFullForm)
 
 Lines Door32(const std::string &type, const std::string &handle, const std::string &minutes)
 {
-    return {type, handle, "115200", "Mystic BBS 1.12", "42", "JOHN DOE", "NIGHT OWL", "30", minutes, "1", "3"};
+    return {type, handle, "115200", "Castle BBS 1.0", "42", "JOHN DOE", "NIGHT OWL", "30", minutes, "1", "3"};
 }
 
 class Door32Sys : public DropFileTest {};
@@ -428,7 +428,7 @@ Lines Chain()
     return {"17",           "NIGHT OWL",  "JOHN DOE",      "",           "33",
             "M",            "1000",       "01/15/24",      "80",         "25",
             "100",          "0",          "1",             "1",          "1",
-            "    3600.00",  "C:\\WWIV\\GFILES\\", "C:\\WWIV\\DATA\\", "010124.LOG", "38400",
+            "    3600.00",  "C:\\BBS\\GFILES\\", "C:\\BBS\\DATA\\", "010124.LOG", "38400",
             "1",            "The Castle", "SYSOP SAM",     "30000",      "1200",
             "100",          "5",          "200",           "10",         "8N1",
             "38400",        "1"};
