@@ -92,7 +92,8 @@ typedef struct {
 typedef struct {
     char        *text;   /* every line raw, each followed by a NUL */
     tODDropLine *lines;
-    size_t       count;
+    size_t       count;  /* lines kept, all written back */
+    size_t       usable; /* lines the parsers may take */
     size_t       next;   /* next line to take, 0-based */
     char         line[ODDROP_LINE_MAX + 1];
     int          info[ODDROP_INFO_LINES];
@@ -480,23 +481,36 @@ static int ODDropLoadText(tODDropParse *p, const char *path)
         k++;
     }
     p->text[out] = '\0';
-    p->count = k;
+    p->count = p->usable = k;
+    /* DOS writers may end the file with a Ctrl-Z: not a line of the format. */
+    if (k && p->text[p->lines[k - 1].offset] == 0x1A &&
+        strspn(p->text + p->lines[k - 1].offset + 1, "\r\n") == p->lines[k - 1].length - 1)
+        p->usable = k - 1;
     free(data);
     ODStringCopy(p->path, path, sizeof p->path);
     return ODDROP_OK;
+}
+
+static int ODDropHasBOM(const char *raw, size_t length)
+{
+    return length >= 3 && !memcmp(raw, "\xEF\xBB\xBF", 3);
 }
 
 /* Takes the next line: its text, line end removed, into p->line, and how
  * it goes back at exit. 0 when the file has ended. */
 static int ODDropTake(tODDropParse *p, uint8_t format = LF_RAW, uint16_t field = 0, uint8_t field_size = 0)
 {
-    if (p->next >= p->count) return 0;
+    if (p->next >= p->usable) return 0;
     tODDropLine *line = &p->lines[p->next++];
     line->format = format;
     line->field = field;
     line->field_size = field_size;
     const char *raw = p->text + line->offset;
     size_t n = line->length;
+    if (line->offset == 0 && ODDropHasBOM(raw, n)) { /* some Windows tools write one */
+        raw += 3;
+        n -= 3;
+    }
     if (n && raw[n - 1] == '\n') n--;
     if (n && raw[n - 1] == '\r') n--;
     if (n > ODDROP_LINE_MAX) n = ODDROP_LINE_MAX;
@@ -962,7 +976,7 @@ static int ODDropParseDoorSys(tODDropParse *p)
     TAKE(p);
     ODDropKeep(p, 9);
     /* Long conference lists run on over further lines; they all hold commas. */
-    while (p->next < p->count && memchr(p->text + p->lines[p->next].offset, ',', p->lines[p->next].length))
+    while (p->next < p->usable && memchr(p->text + p->lines[p->next].offset, ',', p->lines[p->next].length))
         TAKE(p);
     TAKE(p);
     ODDropKeep(p, 10);
@@ -1515,6 +1529,10 @@ static int ODWriteTextDropFile(void)
             ODDropFormat(line, &now, current, sizeof current);
             ODDropFormat(line, &sODReadView, original, sizeof original);
             if (strcmp(current, original) != 0) {
+                if (line->offset == 0 && ODDropHasBOM(raw, line->length)) {
+                    memcpy(out + used, raw, 3);
+                    used += 3;
+                }
                 size_t end = 0;
                 if (line->length >= 1 && raw[line->length - 1] == '\n') end = 1;
                 if (end && line->length >= 2 && raw[line->length - 2] == '\r') end = 2;

@@ -257,6 +257,23 @@ TEST_F(DoorSys, ShortFormAndItsWriteBack)
     EXPECT_EQ(Read("door.sys"), JoinLines({"JANE DOE", "-1", "0", "12", "M"}, "\n"));
 }
 
+TEST_F(DoorSys, ByteOrderMarkAndCtrlZAreNotPartOfTheFormat)
+{
+    Lines lines = DoorSysFull();
+    lines.resize(31);
+    std::string original = "\xEF\xBB\xBF" + JoinLines(lines) + "\x1A";
+    Write("door.sys", original);
+    ASSERT_EQ(ODDropFileRead(), ODDROP_OK);
+    EXPECT_EQ((int)od_control.drop_file_kind, OD_DROP_DOORSYS_PART);
+    EXPECT_EQ((int)od_control.com_port, 1);
+    EXPECT_STREQ(od_control.caller_birth_date, ""); // the Ctrl-Z is no line 32
+    ASSERT_EQ(ODDropFileWriteBack(60, 0), 0);
+    EXPECT_EQ(Read("door.sys"), original);
+    od_control.com_port = 3;
+    ASSERT_EQ(ODDropFileWriteBack(60, 0), 0);
+    EXPECT_EQ(Read("door.sys"), "\xEF\xBB\xBF" "COM4:\r\n" + original.substr(10));
+}
+
 TEST_F(DoorSys, MultiDigitComPortIsTheFullForm)
 {
     Lines lines = DoorSysFull();
@@ -387,6 +404,17 @@ TEST_F(DorinfoDef, ReadsEveryLine)
     EXPECT_EQ((int)od_control.caller_time_left, 45);
     EXPECT_STREQ(szODDropFileFraming, " 0");
     EXPECT_EQ((int)od_control.extended_info, 0);
+}
+
+TEST_F(DorinfoDef, CtrlZAfterTheLastLineIsIgnored)
+{
+    std::string bytes = JoinLines(Dorinfo());
+    bytes.erase(bytes.rfind("45\r\n"));
+    Write("dorinfo1.def", bytes + "\x1A");
+    EXPECT_EQ(ODDropFileRead(), ODDROP_NONE) << "line 12 is missing";
+    Write("dorinfo1.def", bytes + "45\r\n\x1A\r\n");
+    ASSERT_EQ(ODDropFileRead(), ODDROP_OK);
+    EXPECT_EQ((int)od_control.caller_time_left, 45);
 }
 
 TEST_F(DorinfoDef, ComZeroIsALocalSessionAndEmptyLastNameAddsNoSpace)
