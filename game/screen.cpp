@@ -11,18 +11,9 @@
 #include <stdio.h>
 #include <string.h>
 
-/* Defaults for the switches of other modules: a module that owns one
- * defines it plainly and the linker takes that definition instead, so the
- * primitives (and the tools that draw with them) link on their own. */
-#if defined(__GNUC__)
-#define SCREEN_DEFAULT __attribute__((weak))
-#else
-#define SCREEN_DEFAULT
-#endif
-SCREEN_DEFAULT int sound_enabled = 0;
-SCREEN_DEFAULT int in_adventure = 0;
-SCREEN_DEFAULT int quit_requested = 0;
-SCREEN_DEFAULT char bbs_name[64] = "Q-ORB ONLINE";
+int sound_enabled = 0;
+int in_adventure = 0;
+int quit_requested = 0;
 
 #define SCREEN_LAST_ROW 24
 

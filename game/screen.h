@@ -8,13 +8,15 @@
 #ifndef SCREEN_H
 #define SCREEN_H
 
-/* Process-wide switches the primitives read. Their owners (the music
- * question, the run, the configuration) set them; the definitions here are
- * defaults that an owner's own definition replaces at link time. */
+/* Process-wide switches the primitives read; the music question, the runs
+ * and the prompts set them. */
 extern int sound_enabled;   /* the caller's terminal plays ANSI music */
 extern int in_adventure;    /* a run is in progress: waitc offers the lobby */
 extern int quit_requested;  /* the caller asked to leave the current run */
-extern char bbs_name[64];   /* shown in every header */
+
+/* The BBS name every header shows; the storage module reads it from the
+ * settings. */
+extern char bbs_name[64];
 
 #define SCREEN_TEXT_RIGHT   43  /* last text column beside the picture */
 #define SCREEN_ART_COLUMN   47
