@@ -346,6 +346,9 @@ void od_init(void)
             } else {
                 ODInitError(OD_TEXT_NODROPFILE);
             }
+            /* As for a local session: without a command line nothing has
+             * given the caller any time. */
+            if (!bParsedCmdLine && od_control.caller_time_left == 0) od_control.caller_time_left = 60;
         } else {
             if (od_control.open_handle == 0 && command_line_handle != 0) {
                 od_control.open_handle = command_line_handle;
