@@ -111,8 +111,8 @@ tODWideChar **ODCmdLnSplitPortable(const tODWideChar *line, int *argc, tODCmdLnA
     if (!slots) return nullptr;
     slots[0] = nullptr;
     tODWideChar *text = (tODWideChar *)((char *)slots + slot_bytes);
-    size_t check_count = 0, check_units = 0;
-    ODCmdLnSplitPass(line, slots, text, &check_count, &check_units);
+    size_t filled = 0, written = 0; /* the same as counted: one pass, two runs */
+    ODCmdLnSplitPass(line, slots, text, &filled, &written);
     *argc = (int)count;
     return slots;
 }
