@@ -337,7 +337,7 @@ void ODConsoleCompose(tODConsoleCanvas *canvas, int rows, int columns, const uin
         ODConsoleFillRow(canvas, line_row, OD_ATTR_LINE);
         if (!line)
             ODConsolePutText(canvas, line_row, 0,
-                             "Alt: C chat K keyboard N next H hangup L lockout X exit I timer  Alt/Shift+\x18\x19 time",
+                             "Alt+ C chat K kbd N next H hangup L lockout X exit I timer \x18\x19 \xf1" "5m Shift+\x18\x19 \xf1" "1m",
                              OD_ATTR_KEYS, columns);
     }
     if (line) {

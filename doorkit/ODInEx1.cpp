@@ -43,6 +43,7 @@ int32_t  nODStopErrorLevel = 0;
 int      bODStopTermCall = 0;
 
 static int      bODExitRunning = 0;
+static int      bODStdioRequested = 0; /* -STDIO, or com_method 6 set before start-up */
 static uint64_t qwODStopDeadline = 0;
 static uint32_t dwODSessionBPS = 0;  /* the speed the session ran at */
 static uint32_t dwODPresetBPS = 1;   /* 1: none */
@@ -161,11 +162,12 @@ static void ODInExDefaults(void)
         ODStringCopy(od_control.modem_exit_command, "~+++~  AT&D0|  ATO|", sizeof od_control.modem_exit_command);
 }
 
-/* The caller is on this process's standard input and output: -STDIO, or a
- * drop file that says so (DOOR.SYS "COM0:STDIO"). */
+/* The caller is on this process's standard input and output: -STDIO (or a
+ * program that chose method 6 before start-up), or a drop file that says
+ * so (DOOR.SYS "COM0:STDIO"). */
 static int ODInExStdioSession(void)
 {
-    return bODUseStdio || bODDropFileStdio;
+    return bODStdioRequested || bODDropFileStdio;
 }
 
 static uint8_t ODInExFIFOSetting(void)
@@ -292,6 +294,7 @@ void od_init(void)
     if (wPreSetInfo & OD_PRESET_PORT) dwODPresetPortNumber = dwODPresetPort;
     else if (od_control.com_port != 0 && od_control.com_port != 65535) dwODPresetPortNumber = od_control.com_port;
     /* A handle the command line gave survives a drop file that names none. */
+    bODStdioRequested = bODUseStdio || od_control.com_method == ODCOM_METHOD_STDIO;
     uint64_t command_line_handle = od_control.open_handle;
     uint32_t command_line_is_socket = od_control.handle_is_socket;
 

@@ -23,6 +23,8 @@ int64_t  nNextTimeDeductTime = 0;
 int      nLastInactivitySetting = 0;
 int      bWarnedAboutInactivity = 0;
 
+#define OD_KERNEL_DROP_LIMIT 4096
+
 static uint64_t qwODSessionStartTick = 0;
 static int      bODSessionTimeInitialized = 0;
 static uint32_t dwODSessionLastSeconds = 0;
@@ -317,6 +319,9 @@ static void ODKrnlLogEnter(uint8_t byte)
 static void ODKrnlReceive(void)
 {
     if (!hODInputQueue) return;
+    /* Bytes dropped while the caller's keyboard is off take no room, so
+     * they are bounded per pass: a flooding caller cannot hold the pass. */
+    int drop_budget = OD_KERNEL_DROP_LIMIT;
     for (;;) {
         if (ODInQueueReserveEvent(hODInputQueue) != ODINQ_OK) return;
         char byte;
@@ -327,6 +332,7 @@ static void ODKrnlReceive(void)
         ODMaxMSToWait = 0;
         if (!od_control.remote_keyboard_enabled) {
             ODInQueueCancelReservedEvent(hODInputQueue);
+            if (--drop_budget == 0) return;
             continue;
         }
         tODInputEvent event;
@@ -338,6 +344,12 @@ static void ODKrnlReceive(void)
     }
 }
 
+/* Keys the caller sent before the line went are still the caller's (the
+ * "Q" typed just before hanging up, a script piped to a door on standard
+ * input): the game gets this long to take them before the session stops. */
+#define OD_LINE_GONE_GRACE_MS 500
+static uint64_t qwLineGoneSince = 0;
+
 /* 1 when the session has just been stopped for a lost caller: the line
  * reports no carrier, or the BBS signalled the door to end. */
 static int ODKrnlCarrierStep(void)
@@ -347,7 +359,15 @@ static int ODKrnlCarrierStep(void)
         int carrier = 1;
         if (ODComCarrier(hSerialPort, &carrier) == ODCOM_OK && !carrier) lost = 1;
     }
-    if (!lost) return 0;
+    if (!lost) {
+        qwLineGoneSince = 0;
+        return 0;
+    }
+    if (hODInputQueue && ODInQueueWaiting(hODInputQueue) > 0) {
+        uint64_t now = ODPlatTickMs();
+        if (!qwLineGoneSince) qwLineGoneSince = now ? now : 1;
+        if (now - qwLineGoneSince < OD_LINE_GONE_GRACE_MS) return 0;
+    }
     ODKrnlExit(OD_REASON_CARRIER);
     return 1;
 }
@@ -459,8 +479,9 @@ int ODKrnlInitialize(void)
     nNextTimeDeductTime = ODKrnlNowSeconds() + 60;
     nLastInactivitySetting = od_control.inactivity_seconds;
     bWarnedAboutInactivity = 0;
-    pfODSyncKernelPass = ODKrnlPassHook;
-    pfODSyncDispatchRequests = ODKrnlDispatchPending;
+    /* A hook already registered (a test standing in for the kernel) stays. */
+    if (!pfODSyncKernelPass) pfODSyncKernelPass = ODKrnlPassHook;
+    if (!pfODSyncDispatchRequests) pfODSyncDispatchRequests = ODKrnlDispatchPending;
     ODTimerStart(&RunKernelTimer, OD_KERNEL_PERIOD_MS);
     return 1;
 }
