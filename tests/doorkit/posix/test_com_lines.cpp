@@ -282,6 +282,29 @@ TEST(StdioLine, RestoresTheTerminalItMadeRaw)
     close(master);
 }
 
+TEST(StdioLine, ExitGivesTheTerminalBack)
+{
+    int master, slave;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    struct termios before;
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    pid_t child = StartChildOnStdio(slave, slave, master, [] {
+        od_control.com_method = ODCOM_METHOD_STDIO;
+        od_control.remote_bps = 1;
+        od_init();
+        if (!hSerialPort) return 10;
+        od_exit(7, 0);
+        return 11;
+    });
+    EXPECT_EQ(WaitChild(child), 7);
+    struct termios after;
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag & (ECHO | ICANON | ISIG), before.c_lflag & (ECHO | ICANON | ISIG));
+    EXPECT_EQ(fcntl(slave, F_GETFL) & O_NONBLOCK, 0);
+    close(slave);
+    close(master);
+}
+
 TEST(Cp437, TableMatchesTheSystemsIbm437)
 {
     iconv_t cd = iconv_open("UTF-8", "IBM437");
