@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -303,6 +304,36 @@ TEST(StdioLine, ExitGivesTheTerminalBack)
     EXPECT_EQ(fcntl(slave, F_GETFL) & O_NONBLOCK, 0);
     close(slave);
     close(master);
+}
+
+// Bytes still waiting in the door's end of the link.
+static int Unread(void)
+{
+    int count = -1;
+    ioctl((int)od_control.open_handle, FIONREAD, &count);
+    return count;
+}
+
+TEST(Flood, OneLookAtTheLineTakesABoundedAmount)
+{
+    TestCaller caller;
+    ASSERT_TRUE(TestStartSocketSession(&caller, true));
+    // A subnegotiation that does not end: one read without waiting gives
+    // up after a bounded amount instead of following the stream.
+    std::string sub = "\xff\xfa\x18" + std::string(60000, 'q');
+    ASSERT_TRUE(caller.Send(sub));
+    char byte;
+    EXPECT_EQ(ODComGetByte(hSerialPort, &byte, 0), ODCOM_NOTHING);
+    EXPECT_GT(Unread(), 40000);
+    while (Unread() > 0) ODComGetByte(hSerialPort, &byte, 0);
+    ASSERT_TRUE(caller.Send("\xff\xf0k"));
+    EXPECT_EQ(ODComGetByte(hSerialPort, &byte, 1), ODCOM_OK);
+    EXPECT_EQ(byte, 'k');
+    // Dropped bytes (the caller's keyboard switched off) are bounded too.
+    od_control.remote_keyboard_enabled = 0;
+    ASSERT_TRUE(caller.Send(std::string(60000, 'x')));
+    od_kernel();
+    EXPECT_GT(Unread(), 40000);
 }
 
 TEST(Cp437, TableMatchesTheSystemsIbm437)
