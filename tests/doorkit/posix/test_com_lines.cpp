@@ -4,6 +4,7 @@
 // and the CP437 table against the system's IBM437 conversion.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -304,6 +305,58 @@ TEST(StdioLine, ExitGivesTheTerminalBack)
     EXPECT_EQ(fcntl(slave, F_GETFL) & O_NONBLOCK, 0);
     close(slave);
     close(master);
+}
+
+// A Door32 library as a BBS would supply one, built for the test: pipes
+// stand for the BBS's side, and the "event handles" are their descriptors.
+static const char kDoor32Source[] = R"(
+#include <unistd.h>
+static int in[2] = {-1, -1}, off[2] = {-1, -1}, out[2] = {-1, -1};
+int DoorInitialize(void) { return pipe(in) == 0 && pipe(off) == 0 && pipe(out) == 0; }
+void DoorShutdown(void) { close(in[0]); close(in[1]); close(off[0]); close(out[0]); close(out[1]); }
+int DoorWrite(const unsigned char *b, int n) { return write(out[1], b, (size_t)n) == n; }
+int DoorRead(unsigned char *b, int n) { long r = read(in[0], b, (size_t)n); return r < 0 ? 0 : (int)r; }
+void *DoorGetAvailableEventHandle(void) { return (void *)(long)in[0]; }
+void *DoorGetOfflineEventHandle(void) { return (void *)(long)off[0]; }
+int BbsCallerFd(void) { return in[1]; }
+int BbsScreenFd(void) { return out[0]; }
+void BbsHangUp(void) { close(off[1]); }
+)";
+
+TEST(Door32Line, LibraryIsPreferredAndCarriesTheSession)
+{
+    TestDir dir;
+    dir.write("door32.c", kDoor32Source);
+    std::string library = dir.path("libdoor32.so");
+    std::string build = "cc -shared -fPIC -o '" + library + "' '" + dir.path("door32.c") + "' 2>/dev/null";
+    if (system(build.c_str()) != 0) GTEST_SKIP() << "no C compiler to build the stand-in library";
+    snprintf(szODComDoor32Library, sizeof szODComDoor32Library, "%s", library.c_str());
+    snprintf(szODComSerialDevice, sizeof szODComSerialDevice, "/nonexistent/ttyS%%u");
+    od_control.remote_bps = 19200;
+    od_init();
+    ASSERT_NE(hSerialPort, nullptr);
+    EXPECT_EQ((int)od_control.com_method, ODCOM_METHOD_DOOR32);
+
+    void *lib = dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(lib, nullptr);
+    int caller = ((int (*)(void))dlsym(lib, "BbsCallerFd"))();
+    int screen = ((int (*)(void))dlsym(lib, "BbsScreenFd"))();
+    void (*hang_up)(void) = (void (*)(void))dlsym(lib, "BbsHangUp");
+    ASSERT_EQ(write(caller, "\x1b[Ay", 4), 4);
+    tODInputEvent event;
+    ASSERT_TRUE(od_get_input(&event, 1000, 0));
+    EXPECT_EQ(event.chKeyPress, OD_KEY_UP);
+    EXPECT_EQ(od_get_key(1), 'y');
+    ASSERT_TRUE(Send("\xc9\xff\r"));
+    EXPECT_EQ(ReadFor(screen, 3, 2000), "\xc9\xff\r");
+    EXPECT_EQ(od_carrier(), 1);
+    int count = -1;
+    EXPECT_EQ(ODComOutbound(hSerialPort, &count), ODCOM_UNSUPPORTED);
+    EXPECT_EQ(ODComSetDTR(hSerialPort, 0), ODCOM_UNSUPPORTED);
+    hang_up();
+    EXPECT_EQ(od_carrier(), 0);
+    dlclose(lib);
+    ODComSessionClose();
 }
 
 // Bytes still waiting in the door's end of the link.
