@@ -343,9 +343,15 @@ void od_init(void)
                 /* Speed and port from the command line: a remote session. */
             } else if (od_control.open_handle != 0) {
                 /* A connection handed over without a drop file (-SOCKET or
-                 * -HANDLE, or a program that set it): the handle is the
-                 * port, so that is a remote session too. */
+                 * -HANDLE): the handle is the port, so that is a remote
+                 * session too. */
                 if (!od_control.remote_bps) od_control.remote_bps = 38400;
+            } else if (!bParsedCmdLine) {
+                /* A program that set the session up itself instead of
+                 * passing a command line: a speed it set makes the session
+                 * remote on the port, library or handle it chose; without
+                 * one the session is local. */
+                if (!od_control.remote_bps) local = 1;
             } else {
                 ODInitError(OD_TEXT_NODROPFILE);
             }
@@ -548,6 +554,12 @@ void od_exit(int error_level, int term_call)
     if (bODSessionStopping) {
         error_level = nODStopErrorLevel;
         term_call = bODStopTermCall;
+    } else if (eODLifecycleState == OD_STATE_RUNNING && ODKrnlCallerGone()) {
+        /* The game saw the caller gone (od_carrier) before the kernel did;
+         * the BBS still learns that the carrier was lost. */
+        btExitReason = OD_REASON_CARRIER - 1;
+        error_level = OD_REASON_CARRIER - 1;
+        term_call = 0;
     }
 
     /* 3 */

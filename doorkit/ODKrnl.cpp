@@ -350,15 +350,19 @@ static void ODKrnlReceive(void)
 #define OD_LINE_GONE_GRACE_MS 500
 static uint64_t qwLineGoneSince = 0;
 
+int ODKrnlCallerGone(void)
+{
+    if (ODKrnlSignalPending()) return 1;
+    if (od_control.remote_bps == 0 || !hSerialPort) return 0;
+    int carrier = 1;
+    return ODComCarrier(hSerialPort, &carrier) == ODCOM_OK && !carrier;
+}
+
 /* 1 when the session has just been stopped for a lost caller: the line
  * reports no carrier, or the BBS signalled the door to end. */
 static int ODKrnlCarrierStep(void)
 {
-    int lost = ODKrnlSignalPending() != 0;
-    if (!lost && od_control.remote_bps != 0 && hSerialPort) {
-        int carrier = 1;
-        if (ODComCarrier(hSerialPort, &carrier) == ODCOM_OK && !carrier) lost = 1;
-    }
+    int lost = ODKrnlCallerGone();
     if (!lost) {
         qwLineGoneSince = 0;
         return 0;

@@ -49,6 +49,10 @@ void ODKrnlShutdown(void);
  * running or once the session is no longer running. */
 void ODKrnlRunPass(void);
 
+/* Whether the caller has gone: no carrier on the line, or the BBS
+ * signalled the door to end. */
+int  ODKrnlCallerGone(void);
+
 /* Carries out the queued requests of the local display in order (API entry
  * and outermost exit, through pfODSyncDispatchRequests). */
 void ODKrnlDispatchPending(void);

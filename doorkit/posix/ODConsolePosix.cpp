@@ -379,6 +379,15 @@ static void ODConsoleStateChangedHook(void)
 
 /* ---- start and stop ---- */
 
+/* A program that returns from main without od_exit (a test, a door that
+ * ends its own way) still gets its terminal back. */
+static void ODConsoleAtExit(void)
+{
+    bODConsoleStop.store(1);
+    ODConsoleWake();
+    ODConsoleRestoreTerminal();
+}
+
 static void ODConsoleRelease(void)
 {
     ODConsoleSetCrashHandlers(0);
@@ -418,6 +427,8 @@ int ODConsoleStart(int prompt_for_name, char *name, size_t name_size)
         return OD_CONSOLE_NONE;
     }
     ODConsoleSetCrashHandlers(1);
+    static int bAtExitRegistered = 0;
+    if (!bAtExitRegistered) bAtExitRegistered = atexit(ODConsoleAtExit) == 0;
     if (prompt_for_name && name && name_size > 0 && !ODConsolePromptName(name, name_size)) {
         ODConsoleRelease();
         return OD_CONSOLE_CANCELLED;
