@@ -102,8 +102,9 @@ static void ODConsoleModifiedKey(uint8_t scan, int modifier, tODConsoleInput *in
     else if (!alt) input->wKey = (uint16_t)(scan << 8);
 }
 
-/* An escape sequence after ESC '[' or ESC 'O' starting at bytes[0]. */
-static size_t ODConsoleDecodeSequence(const uint8_t *bytes, size_t length, int final, int ss3,
+/* An escape sequence after ESC '[' or ESC 'O' starting at bytes[0]: the
+ * bytes it took, or -1 while it may still be growing. */
+static long ODConsoleDecodeSequence(const uint8_t *bytes, size_t length, int final, int ss3,
                                       tODConsoleInput *input)
 {
     int params[4] = {0, 0, 0, 0};
@@ -119,11 +120,11 @@ static size_t ODConsoleDecodeSequence(const uint8_t *bytes, size_t length, int f
         } else if (b >= 0x40 && b <= 0x7E) {
             break;
         } else if (b < 0x20 || b > 0x7E) {
-            return i; /* not a sequence after all: drop what came so far */
+            return (long)i; /* not a sequence after all: drop what came so far */
         }
     }
-    if (i >= length) return final ? length : 0;
-    if (i > 24) return i + 1; /* absurdly long: ignore */
+    if (i >= length) return final ? (long)length : -1;
+    if (i > 24) return (long)i + 1; /* absurdly long: ignore */
     uint8_t last = bytes[i];
     int modifier = count >= 2 ? params[1] : 1;
     uint8_t scan = 0;
@@ -142,7 +143,7 @@ static size_t ODConsoleDecodeSequence(const uint8_t *bytes, size_t length, int f
     default: break;
     }
     if (scan) ODConsoleModifiedKey(scan, modifier, input);
-    return i + 1;
+    return (long)i + 1;
 }
 
 size_t ODConsoleDecode(const uint8_t *bytes, size_t length, int final, tODConsoleInput *input)
@@ -159,8 +160,8 @@ size_t ODConsoleDecode(const uint8_t *bytes, size_t length, int final, tODConsol
         }
         uint8_t c = bytes[1];
         if (c == '[' || c == 'O') {
-            size_t used = ODConsoleDecodeSequence(bytes + 2, length - 2, final, c == 'O', input);
-            return used == 0 ? 0 : used + 2;
+            long used = ODConsoleDecodeSequence(bytes + 2, length - 2, final, c == 'O', input);
+            return used < 0 ? 0 : (size_t)used + 2;
         }
         if (c == 0x1B) {
             /* Meta sent as a prefix: ESC, then the key's own sequence. */

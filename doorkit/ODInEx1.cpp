@@ -431,7 +431,6 @@ void od_init(void)
         od_control.last_error = ODERR_GENERALFAIL;
         ODInitError("Unable to initialize the door kit local display.");
     }
-    ODScrnSetBoundary(1, 1, 80, 25);
     if (od_control.remote_bps != 0) ODSessionScreenInitialize(80, 25);
     if (od_control.caller_rip) od_clr_scr();
     if (!ODKrnlInitialize()) {

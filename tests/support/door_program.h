@@ -11,6 +11,10 @@
 //   DOORKIT_TEST_MARK        a file the door appends its progress to
 //   DOORKIT_TEST_CHDIR       a directory the door moves to after start-up,
 //                            as the game does
+//   DOORKIT_TEST_CONNECT     a loopback TCP port: the door connects there
+//                            and writes itself a DOOR32.SYS for that socket
+//                            (a BBS's hand-over where the test cannot pass
+//                            a descriptor)
 //
 // The door shows "TEST DOOR <name>" and a prompt, echoes each key as
 // "key <k>", ends with error level 7 on Q, and otherwise runs the game's

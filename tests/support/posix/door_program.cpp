@@ -3,10 +3,16 @@
 // starts a door.
 #include "door_program.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "ODPlat.h"
 #include "doorkit.h"
@@ -32,10 +38,34 @@ int Online()
     return od_control.last_error == ODERR_NOREMOTE;
 }
 
+// Plays the BBS's part for a door started where the test cannot hand it a
+// descriptor (a terminal that tmux runs): connects to the test's caller on
+// loopback TCP and writes a DOOR32.SYS naming that socket.
+std::string ConnectAsTheBBS(const char *port, const char *args)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons((uint16_t)atoi(port));
+    if (fd < 0 || connect(fd, (struct sockaddr *)&address, sizeof address) != 0) exit(125);
+    FILE *drop = fopen("DOOR32.SYS", "w");
+    if (!drop) exit(124);
+    fprintf(drop, "2\r\n%d\r\n38400\r\nTest BBS\r\n5\r\nRemote Rita\r\nRita\r\n20\r\n30\r\n1\r\n2\r\n", fd);
+    fclose(drop);
+    return std::string(args ? args : "") + " -D DOOR32.SYS";
+}
+
 int DoorMain()
 {
     pszMarkPath = getenv("DOORKIT_TEST_MARK");
     const char *args = getenv("DOORKIT_TEST_DOOR_ARGS");
+    std::string connected;
+    const char *bbs_port = getenv("DOORKIT_TEST_CONNECT");
+    if (bbs_port) {
+        connected = ConnectAsTheBBS(bbs_port, args);
+        args = connected.c_str();
+    }
     const char *virtual_clock = getenv("DOORKIT_TEST_VIRTUAL");
     if (virtual_clock && !strcmp(virtual_clock, "1")) ODPlatClockUseVirtual(1000000, (int64_t)time(nullptr));
     snprintf(od_control.program_name, sizeof od_control.program_name, "%s", "Test Door");
