@@ -22,9 +22,11 @@
 namespace {
 
 TestCaller *pCaller = nullptr;
+int bExitStepsRan = 0;
 
-// Ends the process as od_exit does, after telling (on standard error, for
-// the death test's pattern) what the caller received, CR LF shown as '|'.
+// Ends the process as od_exit does, after telling (on standard error, one
+// line for the death test's pattern) whether the game's exit steps ran and
+// what the caller received, CR LF shown as '|'.
 void ExitShowingTheCaller(int code)
 {
     std::string seen = pCaller ? pCaller->ReceiveUntilQuiet(100) : "";
@@ -33,8 +35,8 @@ void ExitShowingTheCaller(int code)
         if (c == '\n') line += '|';
         else if (c >= 32 && c < 127) line += c;
     }
-    fprintf(stderr, "caller saw: %s\nsecurity=%d left=%d\n", line.c_str(), (int)od_control.caller_security,
-            (int)(int16_t)od_control.caller_time_left);
+    fprintf(stderr, "%scaller saw: %s security=%d left=%d\n", bExitStepsRan ? "exit steps ran, " : "",
+            line.c_str(), (int)od_control.caller_security, (int)(int16_t)od_control.caller_time_left);
     fflush(stderr);
     _Exit(code);
 }
@@ -63,7 +65,7 @@ void PlayLikeTheGame()
         od_get_key(0);
         od_sleep(1000);
     }
-    fprintf(stderr, "exit steps ran\n");
+    bExitStepsRan = 1;
     od_exit(0, 0);
 }
 

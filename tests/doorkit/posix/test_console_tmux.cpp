@@ -58,7 +58,7 @@ public:
                            " DOORKIT_TEST_MARK=" + Quote(dir_.path("mark.log"));
         for (const auto &pair : env) vars += " " + pair.first + "=" + Quote(pair.second);
         std::string script = "cd " + Quote(dir_.root()) + " && stty -g > stty.before; env " + vars + " " +
-                             Quote(TestSelfExe()) + "; echo $? > rc.tmp; mv rc.tmp rc; stty -g > stty.after; sleep 60";
+                             Quote(TestSelfExe()) + "; echo $? > rc.tmp; stty -g > stty.tmp; mv stty.tmp stty.after; mv rc.tmp rc; sleep 60";
         return Tmux("new-session -d -s door -x 80 -y " + std::to_string(rows) + " " + Quote(script)) == 0;
     }
 
