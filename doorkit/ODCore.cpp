@@ -4,6 +4,8 @@
 #include "doorkit.h"
 #include "ODSync.h"
 #include "ODPlat.h"
+#include "ODCore.h"
+#include "ODScrn.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -11,6 +13,21 @@
 #include <poll.h>
 #include <unistd.h>
 #endif
+
+/* Output is not collected yet: the sync point only publishes. */
+void ODCoreFlushOutput(void)
+{
+}
+
+size_t ODCoreOutputPending(void)
+{
+    return 0;
+}
+
+void ODCoreSyncPoint(void)
+{
+    ODScrnPublish();
+}
 
 void od_disp_str(const char *text)
 {
