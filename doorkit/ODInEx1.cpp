@@ -4,6 +4,8 @@
 #include "ODInEx.h"
 #include "ODSync.h"
 #include "ODPlat.h"
+#include "ODCom.h"
+#include "ODKrnl.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -58,6 +60,8 @@ void od_init(void)
     bODInitialized = 1;
     eODLifecycleState = OD_STATE_STARTING;
     ODPlatInit();
+    if (!ODComSessionOpen()) ODInitError("Unable to access serial port, cannot continue.");
+    ODKrnlInitialize();
     /* Start-up proper (drop file, connection, screens, kernel) fills in here. */
     eODLifecycleState = OD_STATE_RUNNING;
     if (bODExitRequestedDuringInitialization) {
