@@ -13,20 +13,26 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <thread>
 
 const uint8_t abtPCToANSIColorTable[8] = {30, 34, 32, 36, 31, 35, 33, 37};
 char szODOutputWork[OD_WORK_STRING_SIZE];
 
 /* ---- collected output ----
  *
- * One outermost public call, with everything nested in it, becomes one
- * transfer. Bytes are collected only while the sync hook is ours (so some
- * sync point is certain to send them), the session is running and a public
- * call is active; otherwise they go at once, after anything collected. */
+ * Everything drawn between two waits becomes one transfer (ODCore.h lists
+ * the points that send). Bytes are collected only while the sync hook is
+ * ours (so those points are certain to run), the session is running and a
+ * public call is active; otherwise they go at once, after anything
+ * collected. */
 
 static uint8_t abtODOutput[OD_OUTPUT_BUFFER_SIZE];
 static size_t  nODOutputLength = 0;
 static int     bODOutputTransferring = 0;
+int            nODOutputCalls = 0;
+
+/* Only the game thread does remote I/O; other threads' sleeps send nothing. */
+static std::thread::id idODGameThread;
 
 static int ODCoreRemote(void)
 {
@@ -70,8 +76,30 @@ size_t ODCoreOutputPending(void)
 
 void ODCoreSyncPoint(void)
 {
-    ODCoreFlushOutput();
+    /* The outermost end of an output call: the door is still drawing, so
+     * the bytes wait for the next point. Releases and checkpoints inside
+     * calls nested deeper (a chat started by a dispatched request) still
+     * send. */
+    if (!(nODOutputCalls > 0 && nAPILevel == 1)) ODCoreFlushOutput();
     ODScrnPublish();
+}
+
+static void ODCoreBeforeSleep(void)
+{
+    if (std::this_thread::get_id() == idODGameThread) ODCoreFlushOutput();
+}
+
+void ODCoreAttach(void)
+{
+    idODGameThread = std::this_thread::get_id();
+    pfODSyncPublishScreen = ODCoreSyncPoint;
+    ODPlatSetSleepHook(ODCoreBeforeSleep);
+}
+
+void ODCoreDetach(void)
+{
+    ODCoreFlushOutput();
+    ODPlatSetSleepHook(nullptr);
 }
 
 static int ODCoreCollecting(void)
@@ -211,8 +239,8 @@ void ODCoreSetAttribute(uint8_t attribute)
 
 void od_set_attrib(int attribute)
 {
-    ODPublicCall call;
-    if (!call.entered) return;
+    ODCoreOutputCall output;
+    if (!output.call.entered) return;
     if (attribute == -1) return;
     if (attribute < 0 || attribute > 255) {
         od_control.last_error = ODERR_PARAM;
@@ -233,8 +261,8 @@ void od_set_color(int foreground, int background)
 
 void od_disp(const char *buffer, int size, int local_echo)
 {
-    ODPublicCall call;
-    if (!call.entered) return;
+    ODCoreOutputCall output;
+    if (!output.call.entered) return;
     if (size < 0 || (size > 0 && !buffer)) {
         od_control.last_error = ODERR_PARAM;
         return;
@@ -245,8 +273,8 @@ void od_disp(const char *buffer, int size, int local_echo)
 
 void od_disp_str(const char *text)
 {
-    ODPublicCall call;
-    if (!call.entered) return;
+    ODCoreOutputCall output;
+    if (!output.call.entered) return;
     if (!text) {
         od_control.last_error = ODERR_PARAM;
         return;
@@ -258,8 +286,8 @@ void od_disp_str(const char *text)
 
 void od_putch(int ch)
 {
-    ODPublicCall call;
-    if (!call.entered) return;
+    ODCoreOutputCall output;
+    if (!output.call.entered) return;
     uint8_t byte = (uint8_t)ch;
     ODCoreShow((const char *)&byte, 1);
     ODCoreSendBytes(&byte, 1);
@@ -268,8 +296,8 @@ void od_putch(int ch)
 
 void od_repeat(char value, uint8_t times)
 {
-    ODPublicCall call;
-    if (!call.entered) return;
+    ODCoreOutputCall output;
+    if (!output.call.entered) return;
     if (times == 0) return;
     memset(szODOutputWork, value, times);
     szODOutputWork[times] = '\0';
@@ -286,8 +314,8 @@ void od_repeat(char value, uint8_t times)
 
 void od_clr_scr(void)
 {
-    ODPublicCall call;
-    if (!call.entered) return;
+    ODCoreOutputCall output;
+    if (!output.call.entered) return;
     /* A caller who asked not to have the screen cleared keeps it, unless
      * the door insists. */
     if (!od_control.always_clear_screen && !(od_control.caller_flags & 0x02)) return;

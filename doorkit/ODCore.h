@@ -1,15 +1,21 @@
 /* ODCore.h -- the output layer's internal interface: how bytes for the
- * caller leave the kit, and the one point where collected output is sent.
+ * caller leave the kit, and the points where collected output is sent.
  *
- * Output calls collect the caller's bytes of one outermost public call (and
- * of every call nested in it) and hand them to the connection in one piece,
- * so a socket running with Nagle's algorithm gets whole updates, never a
- * dribble that waits on the caller's delayed acknowledgements. The bytes are
- * sent, in order and unchanged, at the sync point: whenever the API level
- * is released (around every wait and transfer), at every wait checkpoint,
- * when the outermost call ends, when the buffer fills, and before the
- * screens are shut down at exit. Nothing stays collected while the door
- * waits for a key, sleeps or exits. */
+ * A screen is drawn with many small output calls. Sent one by one, they
+ * reach a socket running with Nagle's algorithm as a first packet and then
+ * a wait for the caller's delayed acknowledgement (40 ms or more) before
+ * the rest. So the output calls collect the caller's bytes, unchanged and
+ * in order, and the kit sends them in one piece when the door stops
+ * drawing:
+ *   - when the API level is released (before every wait for input and
+ *     around every transfer) and at every wait checkpoint;
+ *   - when a public call that is not an output call ends (a key poll, a
+ *     carrier check, od_sleep, od_kernel ...);
+ *   - before the game thread sleeps (ODPlatSleepMs, so od_sleep too);
+ *   - when the buffer fills; at ODWaitDrain; when the screens are shut
+ *     down at exit, before the connection closes.
+ * Nothing stays collected while the door waits, sleeps or exits. Output
+ * waits only while the game thread computes between output calls. */
 #ifndef ODCORE_H
 #define ODCORE_H
 
@@ -30,10 +36,14 @@ void ODCoreFlushOutput(void);
 /* Bytes collected and not yet sent (tests, diagnostics). */
 size_t ODCoreOutputPending(void);
 
-/* The API sync hook (pfODSyncPublishScreen): sends collected output, then
- * publishes the local screen. ODScrnInitialize installs it; output is
- * collected only while it is installed. */
+/* The API sync hook (pfODSyncPublishScreen): sends collected output
+ * (except at the end of an output call: the door is still drawing), then
+ * publishes the local screen. ODScrnInitialize installs it and the sleep
+ * hook with ODCoreAttach, on the game thread; output is collected only
+ * while the sync hook is installed. */
 void ODCoreSyncPoint(void);
+void ODCoreAttach(void);
+void ODCoreDetach(void);
 
 /* Immediate transfers with the API level released for their duration;
  * collected output goes first, so order is kept. 0 success, else the
@@ -46,6 +56,22 @@ int ODCoreSendRemoteBuffer(const uint8_t *bytes, int size);
 void ODWaitDrain(uint32_t milliseconds);
 
 /* ---- shared by the output units (ODCore, ODGraph, ODPrntf) ---- */
+
+#ifdef __cplusplus
+#include "ODSync.h"
+
+/* The public-call rule for an output call: like ODPublicCall, and marks
+ * the call as output so that its end does not send what it collected. */
+extern int nODOutputCalls;
+struct ODCoreOutputMark {
+    ODCoreOutputMark() { nODOutputCalls++; }
+    ~ODCoreOutputMark() { nODOutputCalls--; }
+};
+struct ODCoreOutputCall {
+    ODCoreOutputMark mark; /* made before the call and gone after it */
+    ODPublicCall     call;
+};
+#endif
 
 /* ANSI colour numbers (30-37) of the PC colours 0-7; backgrounds add 10. */
 extern const uint8_t abtPCToANSIColorTable[8];

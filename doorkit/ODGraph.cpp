@@ -46,8 +46,8 @@ static void ODGraphMoveLocalCursor(int row, int column)
 
 void od_clr_line(void)
 {
-    ODPublicCall call;
-    if (!call.entered) return;
+    ODCoreOutputCall output;
+    if (!output.call.entered) return;
     tODGraphPosition position;
     ODGraphGetPosition(&position);
     int remaining = position.width - position.column;
@@ -86,8 +86,8 @@ void od_clr_line(void)
 
 int od_set_cursor(int row, int column)
 {
-    ODPublicCall call;
-    if (!call.entered) return 0;
+    ODCoreOutputCall output;
+    if (!output.call.entered) return 0;
     tODGraphPosition position;
     ODGraphGetPosition(&position);
     if (row < 1 || column < 1 || column > position.width || row > position.height) {
@@ -121,8 +121,8 @@ int od_set_cursor(int row, int column)
 
 int od_get_cursor(int *row, int *column)
 {
-    ODPublicCall call;
-    if (!call.entered) return 0;
+    ODCoreOutputCall output;
+    if (!output.call.entered) return 0;
     if (!row && !column) {
         od_control.last_error = ODERR_PARAM;
         return 0;

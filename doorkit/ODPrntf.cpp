@@ -82,8 +82,8 @@ static uint8_t ODColorConfigScan(const char *text, const char *end, char termina
 
 uint8_t od_color_config(const char *description)
 {
-    ODPublicCall call;
-    if (!call.entered) return 0;
+    ODCoreOutputCall output;
+    if (!output.call.entered) return 0;
     if (!description) {
         od_control.last_error = ODERR_PARAM;
         return 7;
@@ -99,8 +99,8 @@ static void ODPrintfEmit(const char *text, size_t length)
 
 int od_printf(const char *format, ...)
 {
-    ODPublicCall call;
-    if (!call.entered) return 0;
+    ODCoreOutputCall output;
+    if (!output.call.entered) return 0;
     if (!format) {
         od_control.last_error = ODERR_PARAM;
         return 0;

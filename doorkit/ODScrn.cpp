@@ -216,7 +216,7 @@ int ODScrnInitialize(void)
     bScreenDirty = 0;
     /* From here on the API's sync points send collected output and publish
      * this picture. */
-    pfODSyncPublishScreen = ODCoreSyncPoint;
+    ODCoreAttach();
     return ODSCRN_OK;
 }
 
@@ -224,7 +224,7 @@ void ODScrnShutdown(void)
 {
     /* The connection closes after the screens at exit: whatever output is
      * still collected goes now, while it can. */
-    ODCoreFlushOutput();
+    ODCoreDetach();
     if (!bScreenPresentationActive) return;
     bScreenPresentationActive = 0;
     ODMutexDestroy(ScreenPresentationMutex);

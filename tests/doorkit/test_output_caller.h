@@ -6,6 +6,7 @@
 
 #include "doorkit.h"
 #include "ODCom.h"
+#include "ODCore.h"
 #include "ODScrn.h"
 #include "session.h"
 
@@ -41,8 +42,15 @@ public:
         return ODSessionScreenInitialize(80, 25) == 0;
     }
 
-    // Everything that has arrived, once the line has been quiet a moment.
-    std::string Take(int quiet_ms = 30) { return link.sock < 0 ? std::string() : link.ReceiveUntilQuiet(quiet_ms); }
+    // What the door has drawn so far: collected output is sent first (as
+    // the door's next wait would), then everything that arrived is read.
+    std::string Take(int quiet_ms = 30)
+    {
+        ODCoreFlushOutput();
+        return Peek(quiet_ms);
+    }
+    // Only what has arrived; nothing is sent on the door's behalf.
+    std::string Peek(int quiet_ms = 30) { return link.sock < 0 ? std::string() : link.ReceiveUntilQuiet(quiet_ms); }
 
     // For outputs larger than the socket's buffers: a thread of its own
     // reads count bytes while the door writes.
@@ -52,6 +60,7 @@ public:
     }
     std::string JoinReader()
     {
+        ODCoreFlushOutput();
         reader_.join();
         return received_;
     }

@@ -1,4 +1,4 @@
-// Collected output: what one outermost public call writes reaches the
+// Collected output: what the door draws between two waits reaches the
 // connection as one update, unchanged and in order, and nothing is held
 // back while the door waits, sleeps or shuts down.
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include "test_output_caller.h"
 
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -40,21 +41,83 @@ void DrawScreen()
     od_repeat('-', 70);
 }
 
-TEST_F(CollectTest, NestedCallsAreSentOnceWhenTheOutermostEnds)
+TEST_F(CollectTest, AScreenDrawnBetweenTwoWaitsIsOneUpdate)
 {
-    std::string expected;
     DrawScreen();
-    expected = caller.Take(); // the same screen, drawn call by call
+    std::string expected = caller.Take(); // the same screen, sent at once
     ASSERT_FALSE(expected.empty());
 
     od_control.current_attribute = -1;
-    ODSyncAPIEntry();
     DrawScreen();
     EXPECT_GT(ODCoreOutputPending(), 0u);
-    EXPECT_EQ(caller.Take(), "") << "nothing leaves in the middle of the update";
-    ODSyncAPIExit();
+    EXPECT_EQ(caller.Peek(), "") << "nothing leaves while the door is drawing";
+    od_key_pending(); // the door looks for a key: the screen is done
     EXPECT_EQ(ODCoreOutputPending(), 0u);
-    EXPECT_EQ(caller.Take(), expected) << "not a byte changed";
+    EXPECT_EQ(caller.Peek(), expected) << "not a byte changed";
+}
+
+TEST_F(CollectTest, TheEndOfACallThatIsNotOutputSends)
+{
+    ODSyncAPIEntry();
+    od_disp_str("inside");
+    EXPECT_EQ(caller.Peek(), "");
+    ODSyncAPIExit();
+    EXPECT_EQ(caller.Peek(), "inside");
+
+    od_disp_str("poll");
+    EXPECT_EQ(od_get_key(0), 0);
+    EXPECT_EQ(caller.Peek(), "poll");
+    od_disp_str("carrier");
+    od_carrier();
+    EXPECT_EQ(caller.Peek(), "carrier");
+}
+
+TEST_F(CollectTest, TheGameThreadSendsBeforeItSleeps)
+{
+    od_disp_str("frame 1");
+    ODPlatSleepMs(1);
+    EXPECT_EQ(caller.Peek(), "frame 1");
+    od_disp_str("frame 2");
+    od_sleep(0);
+    EXPECT_EQ(caller.Peek(), "frame 2");
+}
+
+TEST_F(CollectTest, AnotherThreadsSleepSendsNothing)
+{
+    od_disp_str("game");
+    std::thread other([] { ODPlatSleepMs(1); });
+    other.join();
+    EXPECT_EQ(caller.Peek(), "") << "only the game thread talks to the caller";
+    EXPECT_EQ(ODCoreOutputPending(), 4u);
+}
+
+// A request dispatched at the start of an output call that waits for keys
+// (sysop chat) must still reach the caller while it waits.
+int nChatRequests = 0;
+std::string ChatSeen;
+OutputCaller *pChatCaller = nullptr;
+
+void ChatRequest()
+{
+    if (nChatRequests == 0) return;
+    nChatRequests--;
+    ODSyncAPIEntry();
+    od_disp_str("chat mode");
+    uint32_t level = ODSyncAPIRelease(); // the chat's wait for a key
+    ChatSeen = pChatCaller->Peek();
+    ODSyncAPIReacquire(level);
+    ODSyncAPIExit();
+}
+
+TEST_F(CollectTest, AWaitNestedInAnOutputCallStillSends)
+{
+    pChatCaller = &caller;
+    pfODSyncDispatchRequests = ChatRequest;
+    nChatRequests = 1;
+    od_disp_str("typed");
+    pfODSyncDispatchRequests = nullptr;
+    EXPECT_EQ(ChatSeen, "chat mode");
+    EXPECT_EQ(caller.Take(), "typed");
 }
 
 TEST_F(CollectTest, ReleasingTheApiLevelSendsFirst)
@@ -62,11 +125,11 @@ TEST_F(CollectTest, ReleasingTheApiLevelSendsFirst)
     ODSyncAPIEntry();
     od_disp_str("before the wait");
     uint32_t level = ODSyncAPIRelease();
-    EXPECT_EQ(caller.Take(), "before the wait");
+    EXPECT_EQ(caller.Peek(), "before the wait");
     ODSyncAPIReacquire(level);
     od_disp_str("after");
     ODSyncAPIExit();
-    EXPECT_EQ(caller.Take(), "after");
+    EXPECT_EQ(caller.Peek(), "after");
 }
 
 TEST_F(CollectTest, ACheckpointSends)
@@ -74,7 +137,7 @@ TEST_F(CollectTest, ACheckpointSends)
     ODSyncAPIEntry();
     od_disp_str("slice");
     EXPECT_TRUE(ODSyncAPICheckpoint());
-    EXPECT_EQ(caller.Take(), "slice");
+    EXPECT_EQ(caller.Peek(), "slice");
     ODSyncAPIExit();
 }
 
@@ -105,7 +168,7 @@ TEST_F(CollectTest, ImmediateTransfersGoAfterWhatIsCollected)
     od_disp_str("a");
     EXPECT_EQ(ODCoreSendRemoteBuffer((const uint8_t *)"b", 1), 0);
     EXPECT_EQ(ODCoreSendRemoteByte('c'), 0);
-    EXPECT_EQ(caller.Take(), "abc");
+    EXPECT_EQ(caller.Peek(), "abc");
     ODSyncAPIExit();
 }
 
@@ -117,7 +180,7 @@ TEST_F(CollectTest, ShuttingTheScreensDownSendsWhatIsLeft)
     od_disp_str("\r\nSorry, you have used up all of your time for this session.\r\n\r\n");
     eODLifecycleState = OD_STATE_EXITING;
     ODSessionScreenShutdown();
-    EXPECT_EQ(caller.Take(), "\r\nSorry, you have used up all of your time for this session.\r\n\r\n");
+    EXPECT_EQ(caller.Peek(), "\r\nSorry, you have used up all of your time for this session.\r\n\r\n");
     eODLifecycleState = OD_STATE_RUNNING;
     ODSyncAPIExit();
 }
@@ -127,7 +190,7 @@ TEST_F(CollectTest, WaitingForTheOutputToDrainSendsFirst)
     ODSyncAPIEntry();
     od_disp_str("bye");
     ODWaitDrain(1000);
-    EXPECT_EQ(caller.Take(), "bye");
+    EXPECT_EQ(caller.Peek(), "bye");
     ODSyncAPIExit();
 }
 
@@ -139,7 +202,7 @@ TEST_F(CollectTest, WithoutTheSyncHookNothingIsCollected)
     ODSyncAPIEntry();
     od_disp_str("direct");
     EXPECT_EQ(ODCoreOutputPending(), 0u);
-    EXPECT_EQ(caller.Take(), "direct");
+    EXPECT_EQ(caller.Peek(), "direct");
     ODSyncAPIExit();
     pfODSyncPublishScreen = ODCoreSyncPoint;
 }
