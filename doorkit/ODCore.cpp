@@ -44,6 +44,7 @@ static int ODCoreRemote(void)
 static int ODCoreTransfer(const uint8_t *bytes, size_t length)
 {
     int result = 0;
+    int transferring = bODOutputTransferring;
     bODOutputTransferring = 1;
     uint32_t level = ODSyncAPIRelease();
     while (length > 0) {
@@ -56,7 +57,7 @@ static int ODCoreTransfer(const uint8_t *bytes, size_t length)
         length -= (size_t)chunk;
     }
     ODSyncAPIReacquire(level);
-    bODOutputTransferring = 0;
+    bODOutputTransferring = transferring;
     return result;
 }
 
@@ -150,11 +151,12 @@ int ODCoreSendRemoteByte(uint8_t byte)
 {
     if (!ODCoreRemote()) return ODCOM_FAIL;
     ODCoreFlushOutput();
+    int transferring = bODOutputTransferring;
     bODOutputTransferring = 1;
     uint32_t level = ODSyncAPIRelease();
     int result = ODComSendByte(hSerialPort, byte);
     ODSyncAPIReacquire(level);
-    bODOutputTransferring = 0;
+    bODOutputTransferring = transferring;
     return result;
 }
 
