@@ -44,6 +44,9 @@ const uint16_t cp437_unicode_table[128] = {
  * huge send does not pin memory for the rest of the session. */
 #define ODCOM_SCRATCH_KEEP 65536
 
+/* Bytes a non-waiting telnet read consumes at most without finding data. */
+#define ODCOM_TELNET_SKIP_LIMIT 4096
+
 /* ---- handle and settings ---- */
 
 int ODComAlloc(tPortHandle *handle)
@@ -302,8 +305,13 @@ int ODComGetByte(tPortHandle p, char *byte, int wait)
         }
         return wait ? ODCOM_FAIL : rc;
     }
+    /* Without waiting, a caller streaming nothing but telnet commands could
+     * keep this loop busy as long as the stream lasts; it gives up after a
+     * bounded amount, keeping its state for the next call. */
+    int budget = ODCOM_TELNET_SKIP_LIMIT;
     for (;;) {
         uint8_t in, out;
+        if (!wait && budget-- == 0) return ODCOM_NOTHING;
         if (p->bPushedBack) {
             p->bPushedBack = 0;
             in = p->btPushedBack;
@@ -579,8 +587,7 @@ void od_set_dtr(int high)
 int od_set_port(int port)
 {
     /* A port chosen before start-up; it must not start the kit itself. */
-    if (!ODSyncPublicCallAllowed()) return 0;
-    if (bODInitialized || port < 0 || port > 255) {
+    if (!ODSyncPublicCallAllowed() || bODInitialized || port < 0 || port > 255) {
         od_control.last_error = ODERR_PARAM;
         return 0;
     }

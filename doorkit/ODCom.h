@@ -100,5 +100,8 @@ extern char szODComSerialDevice[64];
 #else
 #define ODCOM_DOOR32_LIBRARY "libdoor32.so"
 #endif
+/* The name the library is loaded by (the system's search path applies to a
+ * bare name); ODCOM_DOOR32_LIBRARY unless changed before start-up. */
+extern char szODComDoor32Library[260];
 
 #endif

@@ -93,6 +93,7 @@ void od_exit(int error_level, int term_call)
     }
     eODLifecycleState = OD_STATE_EXITING;
     /* Write-back, hang-up and tear-down fill in here. */
+    ODComSessionClose();
     bODInitialized = 0;
     eODLifecycleState = OD_STATE_ENDED;
     bODExitPrologueComplete = 0;

@@ -16,6 +16,8 @@ int      bKernelActive = 0;
 tODTimer RunKernelTimer = {0, 0};
 uint32_t ODMaxMSToWait = OD_WAIT_SLICE_MS;
 
+#define OD_KERNEL_DROP_LIMIT 4096
+
 static uint64_t qwODSessionStartTick = 0;
 static int      bODSessionTimeInitialized = 0;
 static uint32_t dwODSessionLastSeconds = 0;
@@ -89,6 +91,9 @@ static void ODKrnlLogEnter(uint8_t byte)
 static void ODKrnlReceive(void)
 {
     if (!hODInputQueue) return;
+    /* Bytes dropped while the caller's keyboard is off take no room, so
+     * they are bounded per pass: a flooding caller cannot hold the pass. */
+    int drop_budget = OD_KERNEL_DROP_LIMIT;
     for (;;) {
         if (ODInQueueReserveEvent(hODInputQueue) != ODINQ_OK) return;
         char byte;
@@ -99,6 +104,7 @@ static void ODKrnlReceive(void)
         ODMaxMSToWait = 0;
         if (!od_control.remote_keyboard_enabled) {
             ODInQueueCancelReservedEvent(hODInputQueue);
+            if (--drop_budget == 0) return;
             continue;
         }
         tODInputEvent event;

@@ -24,6 +24,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+char szODComDoor32Library[260] = ODCOM_DOOR32_LIBRARY;
 char szODComSerialDevice[64] = "/dev/ttyS%u";
 
 typedef int (*tDoorInitialize)(void);
@@ -151,7 +152,7 @@ static speed_t ODComSpeedConstant(uint32_t bps)
 int ODComPlatOpenDoor32(ODComPort *port)
 {
     ODComPlat *plat = port->pPlat;
-    void *lib = dlopen(ODCOM_DOOR32_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    void *lib = dlopen(szODComDoor32Library, RTLD_NOW | RTLD_LOCAL);
     if (!lib) return ODCOM_FAIL;
     plat->pfInitialize = (tDoorInitialize)dlsym(lib, "DoorInitialize");
     plat->pfShutdown = (tDoorShutdown)dlsym(lib, "DoorShutdown");

@@ -16,6 +16,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+char szODComDoor32Library[260] = ODCOM_DOOR32_LIBRARY;
 char szODComSerialDevice[64] = "\\\\.\\COM%u";
 
 typedef BOOL (WINAPI *tDoorInitialize)(void);
@@ -98,7 +99,7 @@ static int ODComSocketReadable(SOCKET s)
 int ODComPlatOpenDoor32(ODComPort *port)
 {
     ODComPlat *plat = port->pPlat;
-    HMODULE lib = LoadLibraryA(ODCOM_DOOR32_LIBRARY);
+    HMODULE lib = LoadLibraryA(szODComDoor32Library);
     if (!lib) return ODCOM_FAIL;
     plat->pfInitialize = (tDoorInitialize)(void *)GetProcAddress(lib, "DoorInitialize");
     plat->pfShutdown = (tDoorShutdown)(void *)GetProcAddress(lib, "DoorShutdown");

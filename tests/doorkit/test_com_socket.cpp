@@ -305,7 +305,9 @@ TEST(ComLine, PortIsChosenOnlyBeforeStartUp)
     EXPECT_FALSE(od_set_port(256));
     EXPECT_EQ((int)od_control.last_error, ODERR_PARAM);
     od_init();
+    od_control.last_error = 0;
     EXPECT_FALSE(od_set_port(1));
+    EXPECT_EQ((int)od_control.last_error, ODERR_PARAM);
     EXPECT_EQ((int)od_control.com_port, 2);
 }
 
