@@ -30,6 +30,7 @@ static uint8_t abtODOutput[OD_OUTPUT_BUFFER_SIZE];
 static size_t  nODOutputLength = 0;
 static int     bODOutputTransferring = 0;
 int            nODOutputCalls = 0;
+int            bODOutputEntering = 0;
 
 /* Only the game thread does remote I/O; other threads' sleeps send nothing. */
 static std::thread::id idODGameThread;
@@ -85,6 +86,13 @@ void ODCoreSyncPoint(void)
     ODScrnPublish();
 }
 
+/* Any call but an output call is a point where the door has stopped
+ * drawing: od_exit above all, which may close the connection. */
+static void ODCoreEnterCall(void)
+{
+    if (!bODOutputEntering) ODCoreFlushOutput();
+}
+
 static void ODCoreBeforeSleep(void)
 {
     if (std::this_thread::get_id() == idODGameThread) ODCoreFlushOutput();
@@ -94,12 +102,14 @@ void ODCoreAttach(void)
 {
     idODGameThread = std::this_thread::get_id();
     pfODSyncPublishScreen = ODCoreSyncPoint;
+    pfODSyncEnterCall = ODCoreEnterCall;
     ODPlatSetSleepHook(ODCoreBeforeSleep);
 }
 
 void ODCoreDetach(void)
 {
     ODCoreFlushOutput();
+    if (pfODSyncEnterCall == ODCoreEnterCall) pfODSyncEnterCall = nullptr;
     ODPlatSetSleepHook(nullptr);
 }
 

@@ -9,8 +9,8 @@
  * drawing:
  *   - when the API level is released (before every wait for input and
  *     around every transfer) and at every wait checkpoint;
- *   - when a public call that is not an output call ends (a key poll, a
- *     carrier check, od_sleep, od_kernel ...);
+ *   - when a public call that is not an output call begins or ends (a key
+ *     poll, a carrier check, od_sleep, od_kernel, od_exit ...);
  *   - before the game thread sleeps (ODPlatSleepMs, so od_sleep too);
  *   - when the buffer fills; at ODWaitDrain; when the screens are shut
  *     down at exit, before the connection closes.
@@ -38,9 +38,9 @@ size_t ODCoreOutputPending(void);
 
 /* The API sync hook (pfODSyncPublishScreen): sends collected output
  * (except at the end of an output call: the door is still drawing), then
- * publishes the local screen. ODScrnInitialize installs it and the sleep
- * hook with ODCoreAttach, on the game thread; output is collected only
- * while the sync hook is installed. */
+ * publishes the local screen. ODScrnInitialize installs it, the call-entry
+ * hook and the sleep hook with ODCoreAttach, on the game thread; output is
+ * collected only while the sync hook is installed. */
 void ODCoreSyncPoint(void);
 void ODCoreAttach(void);
 void ODCoreDetach(void);
@@ -61,15 +61,25 @@ void ODWaitDrain(uint32_t milliseconds);
 #include "ODSync.h"
 
 /* The public-call rule for an output call: like ODPublicCall, and marks
- * the call as output so that its end does not send what it collected. */
-extern int nODOutputCalls;
+ * the call as output so that neither its start nor its end sends what is
+ * collected. */
+extern int nODOutputCalls;     /* output calls under way */
+extern int bODOutputEntering;  /* an output call is entering the API */
 struct ODCoreOutputMark {
-    ODCoreOutputMark() { nODOutputCalls++; }
+    ODCoreOutputMark()
+    {
+        nODOutputCalls++;
+        bODOutputEntering = 1;
+    }
     ~ODCoreOutputMark() { nODOutputCalls--; }
 };
+struct ODCoreOutputEntered {
+    ODCoreOutputEntered() { bODOutputEntering = 0; }
+};
 struct ODCoreOutputCall {
-    ODCoreOutputMark mark; /* made before the call and gone after it */
-    ODPublicCall     call;
+    ODCoreOutputMark    mark; /* made before the call and gone after it */
+    ODPublicCall        call;
+    ODCoreOutputEntered entered;
 };
 #endif
 

@@ -72,6 +72,20 @@ TEST_F(CollectTest, TheEndOfACallThatIsNotOutputSends)
     EXPECT_EQ(caller.Peek(), "carrier");
 }
 
+TEST_F(CollectTest, TheStartOfACallThatIsNotOutputSends)
+{
+    // od_exit enters the API first thing, before it may close the line.
+    od_disp_str("Goodbye!");
+    ODSyncAPIEntry();
+    EXPECT_EQ(caller.Peek(), "Goodbye!");
+    ODSyncAPIExit();
+
+    // Output calls nested in output calls keep collecting.
+    od_set_color(12, 0); // enters od_set_attrib inside
+    EXPECT_EQ(caller.Peek(), "");
+    EXPECT_GT(ODCoreOutputPending(), 0u);
+}
+
 TEST_F(CollectTest, TheGameThreadSendsBeforeItSleeps)
 {
     od_disp_str("frame 1");
