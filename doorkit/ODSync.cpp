@@ -13,6 +13,7 @@ int      bSyncActive = 0;
 tODSyncHook pfODSyncDispatchRequests = nullptr;
 tODSyncHook pfODSyncPublishScreen = nullptr;
 tODSyncHook pfODSyncKernelPass = nullptr;
+tODSyncHook pfODSyncEnterCall = nullptr;
 
 static void ODSyncDispatch(void)
 {
@@ -42,6 +43,7 @@ int ODSyncPublicCallAllowed(void)
 
 void ODSyncAPIEntry(void)
 {
+    if (pfODSyncEnterCall) pfODSyncEnterCall();
     uint32_t previous = nAPILevel++;
     if (previous == 0 && eODLifecycleState == OD_STATE_RUNNING) ODSyncDispatch();
 }
