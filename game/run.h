@@ -1,0 +1,56 @@
+/* run.h -- the state of the caller's current adventure (story or daily) and
+ * the run itself. Combat, riddles, the daily mission and result recording
+ * all read and change these globals; run() resets them at every start. */
+#ifndef RUN_H
+#define RUN_H
+
+#include <stdint.h>
+
+/* ---- run state, reset by run() ---- */
+extern int in_adventure;    /* 1 while a run is in progress */
+extern int quit_requested;  /* the caller abandoned; cleared back in the lobby */
+extern int hp;              /* SANITY in October, HEALTH otherwise */
+extern int energy;          /* STAMINA */
+extern int coins;           /* CANDY in October, TOKENS otherwise */
+extern int score;
+extern int level;           /* current stage 0..7, shown as 1..8 */
+extern int keys;
+extern int clues;
+extern int weapon;          /* trunk item 1..3 readied for the next fight, 0 none */
+extern int shield;          /* dodging this combat turn */
+extern int rounds;          /* actions taken in the current fight */
+extern int blade_upgrade;
+extern int armor_upgrade;
+extern int lantern_upgrade;
+extern int exploration_count[8]; /* searches made per stage */
+extern int puzzle_solved[8];     /* seal broken per stage */
+extern int Halloween_mode;       /* the run started on 31 October (UTC) */
+
+/* The run's random generator: state = state * 1664525 + 1013904223 (mod
+ * 2^32). Every draw advances it once; callers use state >> 1. Seeded from
+ * the month (story) or the UTC date (daily) so a run can be replayed. */
+extern uint32_t seasonal_rng_state;
+
+/* Advances seasonal_rng_state once and returns state >> 1. */
+uint32_t run_draw(void);
+
+/* The seed of a story run in a month (1..12) of a year, and of the daily of
+ * a season stamp (year * 1000 + day of the year); never 0. */
+uint32_t run_story_seed(int year, int month_index);
+uint32_t run_daily_seed(int stamp);
+
+/* Heals hp by amount, capped at 100: a WARDEN healed at 120 drops to 100. */
+void run_heal(int amount);
+
+/* Sets the run state to the start values of a class (0 CARVER .. 4 MEDIUM). */
+void run_reset(int player_class);
+
+/* Applies the daily date modifiers for day d (1..31) of month index m
+ * (0..11) and year y, in their fixed order; Halloween values last. */
+void run_daily_modifiers(int d, int m, int y, int player_class);
+
+/* Plays one adventure from the lobby: daily 0 is the month's story, 1 the
+ * daily challenge. On return quit_requested and in_adventure are 0. */
+void run(int daily);
+
+#endif
