@@ -49,6 +49,41 @@ void run_reset(int player_class);
  * (0..11) and year y, in their fixed order; Halloween values last. */
 void run_daily_modifiers(int d, int m, int y, int player_class);
 
+/* ---- building blocks of a run, without the screen ---- */
+
+/* Trunk cost in coins of item 1..7; 0 for any other key. */
+int run_trunk_cost(int item);
+
+/* Buys trunk item 1..7: RUN_BUY_NONE when the item is unknown or the caller
+ * cannot pay (nothing changes), RUN_BUY_DONE when bought, RUN_BUY_REFUND
+ * when an upgrade already at its limit gave the coins back. */
+#define RUN_BUY_NONE   0
+#define RUN_BUY_DONE   1
+#define RUN_BUY_REFUND 2
+int run_trunk_buy(int item);
+
+/* One search of stage s: RUN_SEARCH_EMPTY when it was searched three times
+ * already, RUN_SEARCH_FOUND (coins and score) or RUN_SEARCH_HURT (hp). */
+#define RUN_SEARCH_EMPTY 0
+#define RUN_SEARCH_FOUND 1
+#define RUN_SEARCH_HURT  2
+int run_explore(int s);
+
+/* The shadows' offer of the daily (key as typed): Q or Escape abandons,
+ * 1 trades hp for coins, 2 rests; other keys change nothing. */
+void run_shadow_choice(int key);
+
+/* The two choices of the Halloween finale (key as typed). Each returns the
+ * melody that answers the choice, or 0 when the caller quit. */
+const char *run_finale_bell(int key);
+const char *run_finale_flame(int key);
+
+/* ---- the run ---- */
+
+/* Waits for the caller's next plain key (cursor and function keys are
+ * skipped); 0 once the caller is gone or the session has ended. */
+int run_key(void);
+
 /* Plays one adventure from the lobby: daily 0 is the month's story, 1 the
  * daily challenge. On return quit_requested and in_adventure are 0. */
 void run(int daily);

@@ -1,0 +1,75 @@
+/* run_links.h -- what the adventure (runs, scenes, combat, riddles) calls in
+ * the game's other modules, gathered in one place so the seams are easy to
+ * find: the month's campaign, the screen helpers, the caller's class, and
+ * the daily reservation, mission and result recording. */
+#ifndef RUN_LINKS_H
+#define RUN_LINKS_H
+
+#include <stdint.h>
+
+/* The month's campaign: season_bind, the date values and the stage tables. */
+#if __has_include("season.h")
+#include "season.h"
+#else
+typedef struct {
+    const char *name;
+    const char *title;
+    const char *introduction;
+    const char *goal;
+    const char *ending;
+    const char *places[8];
+    const char *guardians[8];
+    const char *clues[8];
+    const char *discoveries[8];
+} GrimbySeason;
+extern const GrimbySeason seasons[12];
+extern int season_index;
+extern int season_day;
+extern int season_year;
+extern int season_stamp;
+extern const char *places[8];
+extern const char *bosses[8];
+extern const char *stage_clues[8];
+extern const char *stage_discoveries[8];
+void season_bind(void);
+#endif
+
+/* Screen helpers, pictures and music. */
+#if __has_include("screen.h")
+#include "screen.h"
+#else
+void put(int column, int row, int colour, const char *text);
+void header(const char *title);
+void waitc(void);
+void bar(int row, const char *label, int value, int colour);
+void seasonal_draw(int column, int variant);
+void grimby_art(int column, int row, int variant);
+void play(const char *melody);
+extern const unsigned char seasonal_art[12][1710];
+#endif
+
+/* The caller's class (0 CARVER .. 4 MEDIUM). */
+#if __has_include("profile.h")
+#include "profile.h"
+#else
+extern int player_class;
+#endif
+
+/* The daily reservation and mission. */
+#if __has_include("daily.h")
+#include "daily.h"
+#else
+int  daily_reserve(void);      /* 1 when this caller's day is reserved */
+void daily_release(void);      /* removes the reservation, if held */
+void daily_story(int day);
+extern const char *const daily_chapters[31];
+#endif
+
+/* Result recording and the final screen. */
+#if __has_include("result.h")
+#include "result.h"
+#else
+void record_result(int daily);
+#endif
+
+#endif
