@@ -195,7 +195,7 @@ int daily_already_played(const char *profile, int stamp)
     return found;
 }
 
-int daily_try_reserve(void)
+int daily_reserve(void)
 {
     if (daily_reserved) return 0; /* a reservation of an earlier run stays ours */
     if (!profile_path[0] || !storage_ok) return 0;

@@ -34,15 +34,8 @@ int daily_already_played(const char *profile, int stamp);
  * without a profile or storage, when the write lock cannot be had, when the
  * caller already finished today's daily, or while the reservation exists
  * (another node is playing it, or a run of today never finished). 1 when
- * this process now holds it. Shows nothing. */
-int daily_try_reserve(void);
-
-/* daily_try_reserve, and on refusal the "DAILY UNAVAILABLE" screen. The
- * start of a daily run calls this and returns to the lobby on 0. */
+ * this process now holds it. Shows nothing: the run shows the refusal. */
 int daily_reserve(void);
-
-/* The "DAILY UNAVAILABLE" screen; waits for the caller. */
-void daily_unavailable(void);
 
 /* Gives the day back: removes the reservation directory (abandoned run, or
  * after the result is marked). Harmless when nothing is held. */

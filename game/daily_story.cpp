@@ -1,5 +1,5 @@
-/* daily_story.cpp -- the daily mission's screens: the dated choice before
- * the guardian, and the refusal when today's daily cannot be had. */
+/* daily_story.cpp -- the daily mission's screen: the dated choice the caller
+ * makes before the riddle or the shadows' offer and the guardian. */
 #include "daily.h"
 
 #include <stdio.h>
@@ -10,24 +10,6 @@
 #include "scene.h"
 #include "screen.h"
 #include "season.h"
-
-int daily_reserve(void)
-{
-    if (daily_try_reserve()) return 1;
-    daily_unavailable();
-    return 0;
-}
-
-void daily_unavailable(void)
-{
-    header("DAILY UNAVAILABLE");
-    /* One line at column 4 has 40 characters of room: the message takes
-     * two lines rather than lose the end of "tomorrow". */
-    put(4, 7, 14, "Already played or running.");
-    put(4, 8, 14, "Return tomorrow.");
-    put(4, 10, 11, "Story mode is always available.");
-    waitc();
-}
 
 /* The caller's choice: '1', '2', or 0 when the run is being abandoned
  * (Q or Escape, a quit already asked for, or the caller gone -- a dropped

@@ -39,13 +39,30 @@ int score_parse_line(const char *line, score_entry *entry)
 
 void rank_scores(score_entry *entries, int count)
 {
+    /* The exchanges run on indices and the entries move once at the end:
+     * the same order, without copying whole entries at every swap. */
+    static int order[SCORE_TABLE_MAX];
+    static score_entry ranked[SCORE_TABLE_MAX];
+    if (count > SCORE_TABLE_MAX) {
+        for (int i = 0; i + 1 < count; i++)
+            for (int j = i + 1; j < count; j++)
+                if (entries[j].score > entries[i].score) {
+                    score_entry swap = entries[i];
+                    entries[i] = entries[j];
+                    entries[j] = swap;
+                }
+        return;
+    }
+    for (int i = 0; i < count; i++) order[i] = i;
     for (int i = 0; i + 1 < count; i++)
         for (int j = i + 1; j < count; j++)
-            if (entries[j].score > entries[i].score) {
-                score_entry swap = entries[i];
-                entries[i] = entries[j];
-                entries[j] = swap;
+            if (entries[order[j]].score > entries[order[i]].score) {
+                int swap = order[i];
+                order[i] = order[j];
+                order[j] = swap;
             }
+    for (int i = 0; i < count; i++) ranked[i] = entries[order[i]];
+    for (int i = 0; i < count; i++) entries[i] = ranked[i];
 }
 
 int read_scores_file(const char *path, score_entry *entries, int most)
