@@ -182,7 +182,7 @@ static int daily_lock_line_matches(const char *line, const char *profile, int st
 int daily_already_played(const char *profile, int stamp)
 {
     if (!profile || !profile[0]) return 0;
-    FILE *in = fopen(DAILY_LOCK_FILE, "rb");
+    FILE *in = tsv_fopen(DAILY_LOCK_FILE);
     if (!in) return 0;
     tsv_reader reader;
     tsv_open(&reader, in);

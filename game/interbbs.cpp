@@ -68,7 +68,7 @@ int interbbs_parse_row(const char *line, interbbs_row *row)
 
 int interbbs_read_rows(const char *file, interbbs_row *rows, int most)
 {
-    FILE *in = fopen(file, "rb");
+    FILE *in = tsv_fopen(file);
     if (!in) return -1;
     tsv_reader reader;
     tsv_open(&reader, in);

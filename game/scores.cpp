@@ -68,7 +68,7 @@ void rank_scores(score_entry *entries, int count)
 int read_scores_file(const char *path, score_entry *entries, int most)
 {
     if (!entries || most <= 0) return 0;
-    FILE *in = fopen(path, "rb");
+    FILE *in = tsv_fopen(path);
     if (!in) return 0;
     tsv_reader reader;
     tsv_open(&reader, in);

@@ -29,6 +29,18 @@ void tsv_open(tsv_reader *reader, FILE *stream)
     reader->at_end = stream == nullptr;
 }
 
+FILE *tsv_fopen(const char *path)
+{
+    FILE *stream = path ? fopen(path, "rb") : nullptr;
+    if (!stream) return nullptr;
+    struct stat info;
+    if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) {
+        fclose(stream);
+        return nullptr;
+    }
+    return stream;
+}
+
 /* Refills the buffer; 0 when the file has nothing more. */
 static int tsv_fill(tsv_reader *reader)
 {

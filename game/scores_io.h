@@ -24,6 +24,10 @@ typedef struct {
 
 void tsv_open(tsv_reader *reader, FILE *stream);
 
+/* Opens a data file for reading; null when it is missing or is not a
+ * regular file (a device or a pipe would never end). */
+FILE *tsv_fopen(const char *path);
+
 /* The next line into line (size bytes with its terminator). A line that
  * does not fit is consumed whole and reported as TSV_BAD. */
 int tsv_next(tsv_reader *reader, char *line, size_t size);
