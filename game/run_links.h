@@ -1,14 +1,19 @@
 /* run_links.h -- what the adventure (runs, scenes, combat, riddles) calls in
  * the game's other modules, gathered in one place so the seams are easy to
  * find: the month's campaign, the screen helpers, the caller's class, and
- * the daily reservation, mission and result recording. */
+ * the daily reservation, mission and result recording.
+ *
+ * A module's own header is used as soon as it is in the tree; until then
+ * the names it will provide are declared here. The test names the header by
+ * its place in game/ because system headers share some of these names
+ * (MinGW ships a profile.h). */
 #ifndef RUN_LINKS_H
 #define RUN_LINKS_H
 
 #include <stdint.h>
 
 /* The month's campaign: season_bind, the date values and the stage tables. */
-#if __has_include("season.h")
+#if __has_include("../game/season.h")
 #include "season.h"
 #else
 typedef struct {
@@ -35,7 +40,7 @@ void season_bind(void);
 #endif
 
 /* Screen helpers, pictures and music. */
-#if __has_include("screen.h")
+#if __has_include("../game/screen.h")
 #include "screen.h"
 #else
 void put(int column, int row, int colour, const char *text);
@@ -49,14 +54,14 @@ extern const unsigned char seasonal_art[12][1710];
 #endif
 
 /* The caller's class (0 CARVER .. 4 MEDIUM). */
-#if __has_include("profile.h")
+#if __has_include("../game/profile.h")
 #include "profile.h"
 #else
 extern int player_class;
 #endif
 
 /* The daily reservation and mission. */
-#if __has_include("daily.h")
+#if __has_include("../game/daily.h")
 #include "daily.h"
 #else
 int  daily_reserve(void);      /* 1 when this caller's day is reserved */
@@ -66,7 +71,7 @@ extern const char *const daily_chapters[31];
 #endif
 
 /* Result recording and the final screen. */
-#if __has_include("result.h")
+#if __has_include("../game/result.h")
 #include "result.h"
 #else
 void record_result(int daily);
