@@ -16,7 +16,7 @@
 #if __has_include("../game/season.h")
 #include "season.h"
 #else
-typedef struct {
+struct season_record {
     const char *name;
     const char *title;
     const char *introduction;
@@ -26,8 +26,8 @@ typedef struct {
     const char *guardians[8];
     const char *clues[8];
     const char *discoveries[8];
-} GrimbySeason;
-extern const GrimbySeason seasons[12];
+};
+extern const season_record seasons[12];
 extern int season_index;
 extern int season_day;
 extern int season_year;
@@ -43,14 +43,14 @@ void season_bind(void);
 #if __has_include("../game/screen.h")
 #include "screen.h"
 #else
-void put(int column, int row, int colour, const char *text);
+int put(int column, int row, int colour, const char *text);
 void header(const char *title);
 void waitc(void);
 void bar(int row, const char *label, int value, int colour);
 void seasonal_draw(int column, int variant);
+void seasonal_draw_at(int column, int row, int variant);
 void grimby_art(int column, int row, int variant);
-void play(const char *melody);
-extern const unsigned char seasonal_art[12][1710];
+int play(const char *melody);
 #endif
 
 /* The caller's class (0 CARVER .. 4 MEDIUM). */
