@@ -39,13 +39,18 @@ extern const char *stage_discoveries[8];
 void season_bind(void);
 #endif
 
-/* Screen helpers, pictures and music. */
+/* Screen helpers, pictures and music. A screen.h without the pictures and
+ * music (SCREEN_ART_COLUMN) is the early one that declares only the text
+ * helpers. */
 #if __has_include("../game/screen.h")
 #include "screen.h"
-#else
+#endif
+#ifndef SCREEN_ART_COLUMN
+#if !__has_include("../game/screen.h")
 int put(int column, int row, int colour, const char *text);
 void header(const char *title);
 void waitc(void);
+#endif
 void bar(int row, const char *label, int value, int colour);
 void seasonal_draw(int column, int variant);
 void seasonal_draw_at(int column, int row, int variant);

@@ -1,5 +1,6 @@
-/* scene.cpp -- the stage page, prose on the screen and the end effect. Everything reaches the caller through the
- * screen helpers and the door kit's output calls. */
+/* scene.cpp -- the stage page, prose on the screen and the end effect.
+ * Everything reaches the caller through the screen helpers and the door
+ * kit's output calls. */
 #include "scene.h"
 #include "doorkit.h"
 #include "online.h"
