@@ -81,11 +81,10 @@ static void story_introduction(void)
     if (season_index == 9) {
         october_flicker();
     } else {
-        const GrimbySeason *month = &seasons[season_index];
-        header(month->title);
-        prose(5, 14, month->introduction, 39);
+        header(seasons[season_index].title);
+        prose(5, 14, seasons[season_index].introduction, 39);
         seasonal_draw(47, 0);
-        prose(14, 11, month->goal, 39);
+        prose(14, 11, seasons[season_index].goal, 39);
     }
     waitc();
 }
@@ -276,10 +275,9 @@ static void story(void)
     }
     explosion(0);
     if (season_index != 9 && game_online()) {
-        const GrimbySeason *month = &seasons[season_index];
         header("CAMPAIGN COMPLETE");
         seasonal_draw(47, 0);
-        prose(7, 14, month->ending, 39);
+        prose(7, 14, seasons[season_index].ending, 39);
         waitc();
     }
     record(0);

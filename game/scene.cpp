@@ -1,6 +1,6 @@
-/* scene.cpp -- the stage page, prose on the screen, the month's picture at
- * any row, and the end effect. Everything reaches the caller through the
- * screen helpers and the door kit's output calls. */
+/* scene.cpp -- the stage page, prose on the screen and the end effect.
+ * Everything reaches the caller through the screen helpers and the door
+ * kit's output calls. */
 #include "scene.h"
 #include "doorkit.h"
 #include "online.h"
@@ -62,33 +62,6 @@ void scene(const char *text)
     put(3, 22, 14, status);
 }
 
-void scene_month_art(int month, int column, int row, int variant)
-{
-    if (month < 0 || month > 11) return;
-    const unsigned char *picture = seasonal_art[month];
-    for (int y = 0; y < 19; y++) {
-        int x = 0;
-        while (x < 30 && column + x <= 79) {
-            char run[32];
-            int length = 0, fg = 0, bg = 0, start = x;
-            for (; x < 30 && column + x <= 79; x++) {
-                const unsigned char *cell = picture + (y * 30 + x) * 3;
-                int ch = cell[0] ? cell[0] : ' ', cell_fg = cell[1] & 15, cell_bg = cell[2] & 15;
-                if (variant == 3 && cell_fg != 0 && (x + y) % 9 == 0) cell_fg = 15;
-                if (variant == 4 && (x + y) % 3 == 0) ch = ' ', cell_fg = 0, cell_bg = 0;
-                if (length == 0) fg = cell_fg, bg = cell_bg;
-                else if (cell_fg != fg || cell_bg != bg) break;
-                run[length++] = (char)ch;
-            }
-            run[length] = '\0';
-            od_set_color(fg, bg);
-            od_set_cursor(row + y, column + start);
-            od_disp_str(run);
-        }
-    }
-    od_set_color(7, 0);
-}
-
 void explosion(int defeated)
 {
     int october = season_index == 9;
@@ -103,7 +76,7 @@ void explosion(int defeated)
         int variant = f < 3 ? 2 : f < 8 ? 3 : 4;
         int column = (f < 3 ? f == 0 : f % 3 == 0) ? 28 : 27;
         if (october) grimby_art(column, 3, variant);
-        else scene_month_art(season_index, column, 3, variant);
+        else seasonal_draw_at(column, 3, variant);
         put(5, 22, (f & 1) ? 14 : 12, line);
         od_sleep((uint32_t)(115 + 15 * f));
     }

@@ -14,10 +14,6 @@ void prose(int row, int colour, const char *text, int width);
 /* The end effect: 0 for a victory, 1 for a defeat. */
 void explosion(int defeated);
 
-/* The month's picture (month index 0..11, variants as seasonal_draw) with
- * its top row at the given screen row. */
-void scene_month_art(int month, int column, int row, int variant);
-
 /* The line layout behind prose, without the screen: calls emit once for
  * every line that holds text, with its line number (rows left empty by
  * line feeds are skipped, not emitted) and its characters (not
