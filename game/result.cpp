@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "ODPlat.h"
 #include "daily.h"
 #include "interbbs.h"
 #include "profile.h"
@@ -34,30 +35,54 @@ static void result_line_name(char *out, size_t size)
     if (n == 0) snprintf(out, size, "TRAVELER");
 }
 
+/* When this process last let go of the write lock (0: never). */
+static uint64_t qwResultLastRelease;
+
+/* A node that saves again straight after its last save would win the lock
+ * every time against nodes that sleep between their tries, and starve
+ * them into giving up; it first waits out one retry period, so every
+ * waiting node gets a try in between. A caller's saves are minutes apart,
+ * so play never waits here. */
+static void result_take_turns(void)
+{
+    if (!qwResultLastRelease) return;
+    uint64_t since = ODPlatTickMs() - qwResultLastRelease;
+    if (since < WRITE_LOCK_RETRY_MS) ODPlatSleepMs((uint32_t)(WRITE_LOCK_RETRY_MS - since));
+}
+
+static void result_release(void)
+{
+    write_lock_release();
+    qwResultLastRelease = ODPlatTickMs() | 1;
+}
+
 int save_result(int daily)
 {
     if (!storage_ok) return RESULT_FAILED;
-    char date[16], name[sizeof player + 1], line[TSV_LINE_MAX];
+    char date[48], name[sizeof player + 1], line[TSV_LINE_MAX];
     result_date(date, sizeof date);
     result_line_name(name, sizeof name);
     int n = snprintf(line, sizeof line, "%s\t%s\t%d\t%d\t%d\n", date, name, score, level + 1,
                      daily ? 1 : 0);
     if (n <= 0 || (size_t)n >= sizeof line) return RESULT_FAILED;
 
+    result_take_turns();
     if (!write_lock_take()) return RESULT_FAILED;
     if (!tsv_append(daily ? SCORES_DAILY_FILE : SCORES_STORY_FILE, line, (size_t)n)) {
-        write_lock_release();
+        result_release();
         return RESULT_FAILED;
     }
     int result = RESULT_SAVED;
     if (!interbbs_queue(date, name, score, daily, profile_path)) result = RESULT_WARNING;
     if (!export_scores()) result = RESULT_WARNING;
-    write_lock_release();
+    result_release();
 
     if (daily) {
         /* Without the mark the reservation stays, so the caller cannot start
          * the same day again on the strength of a failed write. */
-        if (!daily_mark_played()) return RESULT_WARNING;
+        int marked = daily_mark_played();
+        qwResultLastRelease = ODPlatTickMs() | 1;
+        if (!marked) return RESULT_WARNING;
         daily_release();
     }
     return result;

@@ -175,6 +175,18 @@ static int scores_write_temp(const char *path, const char *mode, const char *tex
     return ok;
 }
 
+/* 1 when the file at path holds exactly text; mode "rb" or "r" as it was
+ * written, so text-mode line ends compare as written. */
+static int scores_file_holds(const char *path, const char *mode, const char *text, int length)
+{
+    static char current[4096 + 1];
+    FILE *in = fopen(path, mode);
+    if (!in) return 0;
+    size_t got = fread(current, 1, sizeof current, in);
+    fclose(in);
+    return length >= 0 && got == (size_t)length && memcmp(current, text, got) == 0;
+}
+
 /* One pair of bulletins of a table. */
 static int scores_export_pair(int daily, const char *ansi_name, const char *text_name)
 {
@@ -187,6 +199,12 @@ static int scores_export_pair(int daily, const char *ansi_name, const char *text
     int count = read_scores(entries, daily);
     int ansi_length = scores_format_ansi(ansi, sizeof ansi, entries, count, daily);
     int text_length = scores_format_text(text, sizeof text, entries, count, daily);
+    if (ansi_length < 0 || text_length < 0) return 0;
+    /* Most results do not reach the top twenty: leaving bulletins that
+     * would not change alone keeps the write lock's hold short. */
+    if (scores_file_holds(ansi_name, "rb", ansi, ansi_length) &&
+        scores_file_holds(text_name, "r", text, text_length))
+        return 1;
     int ok = scores_write_temp(ansi_temp, "wb", ansi, ansi_length) &&
              scores_write_temp(text_temp, "w", text, text_length);
     if (ok) {

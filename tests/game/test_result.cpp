@@ -16,14 +16,10 @@ namespace {
 
 using ResultTest = DoorDirTest;
 
-const char *kOutboxStory =
-    "grimby\t20261006\tNightJar\t1234\tstory\t1791288000-%d-profile-00c0ffee12345678.tsv\n";
-
-std::string outbox_line(const char *format, int sequence)
+std::string outbox_story_line(int sequence)
 {
-    char line[256];
-    snprintf(line, sizeof line, format, sequence);
-    return line;
+    return "grimby\t20261006\tNightJar\t1234\tstory\t1791288000-" + std::to_string(sequence) +
+           "-profile-00c0ffee12345678.tsv\n";
 }
 
 } // namespace
@@ -32,7 +28,7 @@ TEST_F(ResultTest, AStoryResultReachesTableOutboxAndBulletins)
 {
     ASSERT_EQ(save_result(0), RESULT_SAVED);
     EXPECT_EQ(read("data/story.tsv"), "20261006\tNightJar\t1234\t5\t0\n");
-    EXPECT_EQ(read("data/interbbs-outbox.tsv"), outbox_line(kOutboxStory, 1));
+    EXPECT_EQ(read("data/interbbs-outbox.tsv"), outbox_story_line(1));
     EXPECT_NE(read("highscores.asc").find(" 1. NightJar                     1234 STAGE 5"),
               std::string::npos);
     EXPECT_TRUE(exists("daily-highscores.ans"));
