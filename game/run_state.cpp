@@ -6,8 +6,8 @@
 
 #include <string.h>
 
-int in_adventure = 0;
-int quit_requested = 0;
+/* in_adventure and quit_requested live with the screen helpers, whose
+ * prompts read and set them. */
 int hp = 0;
 int energy = 0;
 int coins = 0;
