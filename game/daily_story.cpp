@@ -5,9 +5,9 @@
 #include <stdio.h>
 
 #include "doorkit.h"
-#include "online.h"
 #include "run.h"
 #include "scene.h"
+#include "scores.h"
 #include "screen.h"
 #include "season.h"
 
@@ -17,12 +17,8 @@
 static int daily_choice_key(void)
 {
     for (;;) {
-        if (!game_online()) {
-            quit_requested = 1;
-            return 0;
-        }
-        int key = (unsigned char)od_get_key(1);
-        if (key == 'q' || key == 'Q' || key == 27) {
+        int key = scores_wait_key();
+        if (key == 0 || key == 'q' || key == 'Q' || key == 27) {
             quit_requested = 1;
             return 0;
         }
