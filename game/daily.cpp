@@ -197,11 +197,17 @@ int daily_already_played(const char *profile, int stamp)
 
 int daily_reserve(void)
 {
-    if (daily_reserved) return 0; /* a reservation of an earlier run stays ours */
     if (!profile_path[0] || !storage_ok) return 0;
-    if (!daily_reservation_name(daily_reservation, sizeof daily_reservation, profile_path,
-                                season_stamp))
-        return 0;
+    char name[sizeof daily_reservation];
+    if (!daily_reservation_name(name, sizeof name, profile_path, season_stamp)) return 0;
+    if (daily_reserved) {
+        /* Kept after a run whose daily mark failed: it keeps the caller out
+         * of that day, and only that day -- a visit that lasts past
+         * midnight lets go of it (the directory stays, barring that day). */
+        if (strcmp(name, daily_reservation) == 0) return 0;
+        daily_reserved = 0;
+    }
+    memcpy(daily_reservation, name, sizeof name);
     if (!write_lock_take()) {
         daily_reservation[0] = 0;
         return 0;

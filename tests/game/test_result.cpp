@@ -121,6 +121,10 @@ TEST_F(ResultTest, AnUnwritableDailyLockWarnsAndKeepsTheCallerOutForTheDay)
     EXPECT_EQ(daily_reserved, 1);
     EXPECT_EQ(daily_reserve(), 0);
     EXPECT_FALSE(exists("data/.grimby-write.lock"));
+    // After midnight UTC the same visit may play the new day.
+    season_stamp = 2026279;
+    EXPECT_EQ(daily_reserve(), 1);
+    EXPECT_TRUE(exists(reservation)); // the old day stays barred
 }
 
 TEST_F(ResultTest, ADailyAlreadyMarkedIsNotMarkedTwice)
