@@ -11,7 +11,7 @@
 #include "scores_io.h"
 #include "screen.h"
 
-static unsigned long ulInterbbsSequence;
+static unsigned long nInterbbsSequence;
 
 void interbbs_safe_name(char *out, const char *name)
 {
@@ -42,7 +42,7 @@ int interbbs_queue(const char *date, const char *name, int score, int daily, con
 {
     char line[TSV_LINE_MAX];
     int n = interbbs_outbox_line(line, sizeof line, date, name, score, daily,
-                                 ODPlatWallSeconds(), ++ulInterbbsSequence, profile);
+                                 ODPlatWallSeconds(), ++nInterbbsSequence, profile);
     return n > 0 && tsv_append(INTERBBS_OUTBOX, line, (size_t)n);
 }
 

@@ -36,7 +36,7 @@ static void result_line_name(char *out, size_t size)
 }
 
 /* When this process last let go of the write lock (0: never). */
-static uint64_t qwResultLastRelease;
+static uint64_t nResultLastRelease;
 
 /* A node that saves again straight after its last save would win the lock
  * every time against nodes that sleep between their tries, and starve
@@ -45,15 +45,15 @@ static uint64_t qwResultLastRelease;
  * so play never waits here. */
 static void result_take_turns(void)
 {
-    if (!qwResultLastRelease) return;
-    uint64_t since = ODPlatTickMs() - qwResultLastRelease;
+    if (!nResultLastRelease) return;
+    uint64_t since = ODPlatTickMs() - nResultLastRelease;
     if (since < WRITE_LOCK_RETRY_MS) ODPlatSleepMs((uint32_t)(WRITE_LOCK_RETRY_MS - since));
 }
 
 static void result_release(void)
 {
     write_lock_release();
-    qwResultLastRelease = ODPlatTickMs() | 1;
+    nResultLastRelease = ODPlatTickMs() | 1;
 }
 
 int save_result(int daily)
@@ -81,7 +81,7 @@ int save_result(int daily)
         /* Without the mark the reservation stays, so the caller cannot start
          * the same day again on the strength of a failed write. */
         int marked = daily_mark_played();
-        qwResultLastRelease = ODPlatTickMs() | 1;
+        nResultLastRelease = ODPlatTickMs() | 1;
         if (!marked) return RESULT_WARNING;
         daily_release();
     }
