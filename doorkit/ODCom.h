@@ -62,4 +62,46 @@ extern const uint16_t cp437_unicode_table[128];
 int ODFramingIsEightBit(const char *framing);
 extern int bUserEightBit;
 
+/* Bytes of input already read from the transport but not yet taken with
+ * ODComGetByte (the kernel moves them without waiting). */
+int ODComInputBuffered(tPortHandle handle);
+
+/* Waits until the connection has input, the wake handle (the input queue's,
+ * ODInQueueGetWakeHandle) is signalled or wait_ms pass, whichever comes
+ * first. handle may be null for a local session. On the virtual clock it
+ * looks without blocking and then advances the clock by wait_ms. */
+void ODComWaitInput(tPortHandle handle, int64_t wake, uint32_t wait_ms);
+
+/* The session's connection and input queue, made from od_control by
+ * start-up: an inherited socket (open_handle with handle_is_socket; telnet
+ * when bODComTelnetSocket is set), standard I/O (com_method 6), an
+ * inherited serial handle (open_handle), or the serial port com_port (or a
+ * Door32 library). A local session (remote_bps 0) gets the queue only.
+ * 1 on success, 0 on failure (the connection could not be opened or no
+ * memory); ODComSessionClose undoes it. */
+extern int bODComTelnetSocket;
+/* The caller identifier a BBSDev drop file gave (od_get_user_id); the
+ * drop-file reader points it at its text. */
+extern const char *pszODComUserID;
+int  ODComSessionOpen(void);
+void ODComSessionClose(void);
+
+/* Serial device name pattern: the port number (0 = first port) goes into
+ * the %u. Windows "\\.\COM%u" with number + 1; Linux "/dev/ttyS%u". */
+extern char szODComSerialDevice[64];
+
+/* Door32 library. Windows: DOOR32.DLL, and the two event handles are Win32
+ * events. Linux: libdoor32.so (dlopen), with the same six entry points; the
+ * two "event handles" are file descriptors cast to pointers: the available
+ * one is readable while input is waiting, the offline one is readable once
+ * the caller has gone. */
+#ifdef _WIN32
+#define ODCOM_DOOR32_LIBRARY "DOOR32.DLL"
+#else
+#define ODCOM_DOOR32_LIBRARY "libdoor32.so"
+#endif
+/* The name the library is loaded by (the system's search path applies to a
+ * bare name); ODCOM_DOOR32_LIBRARY unless changed before start-up. */
+extern char szODComDoor32Library[260];
+
 #endif

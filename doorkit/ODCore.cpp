@@ -7,10 +7,6 @@
 
 #include <stdio.h>
 #include <string.h>
-#ifndef _WIN32
-#include <poll.h>
-#include <unistd.h>
-#endif
 
 void od_disp_str(const char *text)
 {
@@ -44,20 +40,4 @@ int od_set_cursor(int row, int column)
     snprintf(sequence, sizeof sequence, "\x1b[%d;%dH", row, column);
     od_disp_str(sequence);
     return 1;
-}
-
-char od_get_key(int wait)
-{
-    ODPublicCall call;
-    if (!call.entered) return 0;
-#ifndef _WIN32
-    struct pollfd p = {0, POLLIN, 0};
-    if (poll(&p, 1, wait ? -1 : 0) <= 0) return 0;
-    char c = 0;
-    if (read(0, &c, 1) != 1) return 0;
-    return c;
-#else
-    (void)wait;
-    return 0;
-#endif
 }

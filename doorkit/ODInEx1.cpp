@@ -5,6 +5,8 @@
 #include "ODSync.h"
 #include "ODPlat.h"
 #include "ODCmdLn.h"
+#include "ODCom.h"
+#include "ODKrnl.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -59,6 +61,8 @@ void od_init(void)
     bODInitialized = 1;
     eODLifecycleState = OD_STATE_STARTING;
     ODPlatInit();
+    if (!ODComSessionOpen()) ODInitError("Unable to access serial port, cannot continue.");
+    ODKrnlInitialize();
     /* Start-up proper (drop file, connection, screens, kernel) fills in here. */
     eODLifecycleState = OD_STATE_RUNNING;
     if (bODExitRequestedDuringInitialization) {
@@ -90,6 +94,7 @@ void od_exit(int error_level, int term_call)
     }
     eODLifecycleState = OD_STATE_EXITING;
     /* Write-back, hang-up and tear-down fill in here. */
+    ODComSessionClose();
     bODInitialized = 0;
     eODLifecycleState = OD_STATE_ENDED;
     bODExitPrologueComplete = 0;

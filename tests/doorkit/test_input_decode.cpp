@@ -1,0 +1,284 @@
+// Key decoding and the input calls, on the virtual clock: escape sequences
+// and their 250 ms window, doorway codes, local keys first, flags, time-outs
+// and deadlines, line input, and hostile streams.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "ODCom.h"
+#include "ODGetIn.h"
+#include "ODInEx.h"
+#include "ODInQue.h"
+#include "ODKrnl.h"
+#include "ODPlat.h"
+#include "ODSync.h"
+#include "doorkit.h"
+#include "session.h"
+
+namespace {
+
+// The caller's bytes, queued as the kernel queues them.
+void Remote(const std::string &bytes)
+{
+    for (char c : bytes) {
+        tODInputEvent event = {EVENT_CHARACTER, 1, (uint8_t)c};
+        ASSERT_EQ(ODInQueueAddEvent(hODInputQueue, &event), ODINQ_OK);
+    }
+}
+
+struct Got {
+    bool ok;
+    uint32_t type;
+    uint32_t remote;
+    int key;
+};
+
+Got Next(uint32_t timeout_ms = 0, uint16_t flags = GETIN_NORMAL)
+{
+    tODInputEvent event = {};
+    bool ok = od_get_input(&event, timeout_ms, flags) != 0;
+    return {ok, event.EventType, event.bFromRemote, event.chKeyPress};
+}
+
+bool IsKey(const Got &g, uint32_t type, int key) { return g.ok && g.type == type && g.key == key; }
+
+class Decode : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ODPlatClockUseVirtual(1000000, 1700000000);
+        od_init();
+        ASSERT_NE(hODInputQueue, nullptr);
+    }
+    uint64_t Since(uint64_t start) { return ODPlatTickMs() - start; }
+};
+
+}  // namespace
+
+TEST_F(Decode, ArrowArrivingTogetherIsOneKeyAtOnce)
+{
+    Remote("\x1b[A");
+    uint64_t start = ODPlatTickMs();
+    Got g = Next();
+    EXPECT_TRUE(IsKey(g, EVENT_EXTENDED_KEY, OD_KEY_UP));
+    EXPECT_EQ(g.remote, 1u);
+    EXPECT_EQ(Since(start), 0u);
+    EXPECT_FALSE(Next().ok);
+}
+
+TEST_F(Decode, LoneEscapeIsDeliveredAfterTheWindow)
+{
+    Remote("\x1b");
+    uint64_t start = ODPlatTickMs();
+    EXPECT_TRUE(IsKey(Next(), EVENT_CHARACTER, 27));
+    EXPECT_GE(Since(start), 250u);
+    EXPECT_LT(Since(start), 320u);
+    Remote("\x1b[");
+    EXPECT_TRUE(IsKey(Next(), EVENT_CHARACTER, 27));
+    EXPECT_TRUE(IsKey(Next(), EVENT_CHARACTER, '['));
+}
+
+TEST_F(Decode, HomeWaitsBecauseItBeginsPageDown)
+{
+    Remote("\x1b[H");
+    uint64_t start = ODPlatTickMs();
+    EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, OD_KEY_HOME));
+    EXPECT_GE(Since(start), 250u);
+
+    Remote("\x1b[H\x1b[2J");
+    start = ODPlatTickMs();
+    EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, OD_KEY_PGDN));
+    EXPECT_EQ(Since(start), 0u);
+
+    Remote("\x1b[H\x1b[2");
+    EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, OD_KEY_HOME));
+    // The rest stays collected and waits for the tilde that makes Insert.
+    Remote("~");
+    EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, OD_KEY_INSERT));
+}
+
+TEST_F(Decode, ControlKeyRowsAndFlags)
+{
+    Remote("\x16");
+    EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, OD_KEY_INSERT));
+    Remote("\x16\x09");
+    EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, OD_KEY_INSERT));
+    EXPECT_FALSE(Next().ok);
+    Remote("\x05");
+    EXPECT_TRUE(IsKey(Next(0, GETIN_NOCTRL), EVENT_CHARACTER, 5));
+    Remote("\x05");
+    EXPECT_TRUE(IsKey(Next(0), EVENT_EXTENDED_KEY, OD_KEY_UP));
+    Remote("\x1b[A");
+    EXPECT_TRUE(IsKey(Next(0, GETIN_RAW), EVENT_CHARACTER, 27));
+    EXPECT_TRUE(IsKey(Next(0, GETIN_RAW), EVENT_CHARACTER, '['));
+    EXPECT_TRUE(IsKey(Next(0, GETIN_RAW), EVENT_CHARACTER, 'A'));
+    Remote("\x7f");
+    EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, OD_KEY_DELETE));
+}
+
+TEST_F(Decode, EveryRowDecodesToItsKey)
+{
+    for (const tODKeySequence &row : aKeySequences) {
+        std::string sequence = row.pszSequence;
+        Remote(sequence);
+        Got g = Next();
+        EXPECT_TRUE(IsKey(g, EVENT_EXTENDED_KEY, row.btKeyCode)) << "sequence of key " << (int)row.btKeyCode;
+        EXPECT_FALSE(Next().ok) << "left over after key " << (int)row.btKeyCode;
+    }
+}
+
+TEST_F(Decode, DoorwayCodes)
+{
+    Remote(std::string("\0;", 2));
+    EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, 59));
+    Remote(std::string("\0;", 2));
+    EXPECT_EQ(od_get_key(0), 0);
+    EXPECT_EQ(od_get_key(0), 59);
+    // A NUL that no key code follows is a NUL, once the window passes.
+    Remote(std::string("\0", 1));
+    EXPECT_TRUE(IsKey(Next(), EVENT_CHARACTER, 0));
+    // A NUL while a sequence is being collected ends the sequence first.
+    Remote(std::string("\x1b\0H", 3));
+    EXPECT_TRUE(IsKey(Next(), EVENT_CHARACTER, 27));
+    EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, OD_KEY_UP));
+}
+
+TEST_F(Decode, LocalKeyDuringARemoteSequenceComesFirst)
+{
+    Remote("\x1b");
+    ODKrnlHandleLocalKey('x');
+    Remote("[B");
+    Got g = Next();
+    EXPECT_TRUE(IsKey(g, EVENT_CHARACTER, 'x'));
+    EXPECT_EQ(g.remote, 0u);
+    g = Next();
+    EXPECT_TRUE(IsKey(g, EVENT_EXTENDED_KEY, OD_KEY_DOWN));
+    EXPECT_EQ(g.remote, 1u);
+    // A local key without a character is its doorway code, marked local.
+    ODKrnlHandleLocalKey(OD_KEY_F10 << 8);
+    g = Next();
+    EXPECT_TRUE(IsKey(g, EVENT_EXTENDED_KEY, OD_KEY_F10));
+    EXPECT_EQ(g.remote, 0u);
+}
+
+TEST_F(Decode, MismatchResolvesWithoutWaitingOutTheWindow)
+{
+    Remote("\x1bx");
+    uint64_t start = ODPlatTickMs();
+    EXPECT_TRUE(IsKey(Next(), EVENT_CHARACTER, 27));
+    EXPECT_TRUE(IsKey(Next(), EVENT_CHARACTER, 'x'));
+    EXPECT_EQ(Since(start), 0u);
+}
+
+TEST_F(Decode, TimeoutsAndDeadlines)
+{
+    uint64_t start = ODPlatTickMs();
+    EXPECT_FALSE(Next(0).ok);
+    EXPECT_EQ(Since(start), 0u);
+    start = ODPlatTickMs();
+    EXPECT_FALSE(Next(120).ok);
+    EXPECT_GE(Since(start), 120u);
+    EXPECT_LT(Since(start), 170u);
+
+    uint32_t s;
+    uint16_t ms;
+    ODSessionTimeGet(&s, &ms);
+    tODInputEvent event;
+    EXPECT_FALSE(od_get_input_until(&event, s, ms, 0));  // reached already
+    start = ODPlatTickMs();
+    EXPECT_FALSE(od_get_input_until(&event, s + 1, 500, 0));
+    EXPECT_EQ(Since(start), 1500u - ms);  // slices never overshoot a deadline
+    EXPECT_FALSE(od_get_input_until(&event, s + 9, 1000, 0));
+    EXPECT_EQ((int)od_control.last_error, ODERR_PARAM);
+    EXPECT_FALSE(od_get_input(nullptr, 0, 0));
+
+    ODSessionTimeGet(&s, &ms);
+    Remote("k");
+    EXPECT_TRUE(od_get_input_until(&event, s + 5, 0, 0));
+    EXPECT_EQ(event.chKeyPress, 'k');
+}
+
+TEST_F(Decode, GetKeyNeverReturnsLineFeed)
+{
+    Remote("\r\n\n");
+    EXPECT_EQ(od_get_key(0), 13);
+    EXPECT_EQ(od_get_key(0), 0);
+    ODKrnlHandleLocalKey('L');
+    EXPECT_EQ(od_get_key(1), 'L');
+    EXPECT_EQ((int)od_control.last_key_local, 1);
+}
+
+TEST_F(Decode, AnswerAndLineInput)
+{
+    Remote("qy");
+    EXPECT_EQ(od_get_answer("YN"), 'Y');
+    char line[4];
+    Remote("ab\bcde\r");
+    od_input_str(line, 3, ' ', '~');
+    EXPECT_STREQ(line, "acd");
+    Remote(std::string("\x1b[A" "z\r", 6));
+    od_input_str(line, 3, 'a', 'z');  // the arrow's bytes fail the range one by one
+    EXPECT_STREQ(line, "z");
+    od_input_str(nullptr, 3, 'a', 'z');
+    EXPECT_EQ((int)od_control.last_error, ODERR_PARAM);
+    od_control.last_error = 0;
+    od_input_str(line, 3, 'z', 'a');
+    EXPECT_EQ((int)od_control.last_error, ODERR_PARAM);
+}
+
+namespace {
+void StopSessionHook() { eODLifecycleState = OD_STATE_EXITING; }
+}  // namespace
+
+TEST_F(Decode, WaitsEndWhenTheSessionStops)
+{
+    // Stands in for the kernel ending the session from inside the wait.
+    pfODSyncDispatchRequests = StopSessionHook;
+    EXPECT_EQ(od_get_key(1), 0);
+    eODLifecycleState = OD_STATE_RUNNING;
+    EXPECT_EQ(od_get_answer("YN"), 0);
+    eODLifecycleState = OD_STATE_RUNNING;
+    EXPECT_FALSE(Next(OD_NO_TIMEOUT).ok);
+    pfODSyncDispatchRequests = nullptr;
+}
+
+TEST_F(Decode, RandomStreamsNeverOverrun)
+{
+    uint32_t seed = 99;
+    for (uint16_t flags : {GETIN_NORMAL, GETIN_RAW, GETIN_NOCTRL}) {
+        for (int round = 0; round < 40; round++) {
+            std::string chunk;
+            for (int i = 0; i < 200; i++) {
+                seed = seed * 1664525u + 1013904223u;
+                // Mostly the bytes that sequences are made of.
+                static const char alphabet[] = "\x1b[O?~0123456789ABCDHKLMPQRSUVFJwxtuqrp\x16\x09\x05\x18\x04\x13\x07\x7f";
+                chunk += (seed >> 28) < 12 ? alphabet[(seed >> 8) % (sizeof alphabet - 1)] : (char)(seed >> 16);
+            }
+            Remote(chunk);
+            for (int taken = 0; taken < 1000 && Next(0, flags).ok; taken++) {
+            }
+        }
+    }
+    Remote("\x1b[B");
+    EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, OD_KEY_DOWN));
+}
+
+TEST(DecodeOverSocket, KeysFromARealCaller)
+{
+    ODPlatClockUseVirtual(1000000, 1700000000);
+    TestCaller caller;
+    ASSERT_TRUE(TestStartSocketSession(&caller, true));
+    ASSERT_TRUE(caller.Send("\x1b[6~\x1bOP"));
+    // The bytes cross the link in real time; the decoder's own waits run on
+    // the virtual clock, so once they are here nothing waits.
+    uint64_t end = TestNowMs() + 2000;
+    while (!od_key_pending() && TestNowMs() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    tODInputEvent event;
+    ASSERT_TRUE(od_get_input(&event, 0, 0));
+    EXPECT_EQ(event.EventType, (uint32_t)EVENT_EXTENDED_KEY);
+    EXPECT_EQ(event.chKeyPress, OD_KEY_PGDN);
+    ASSERT_TRUE(od_get_input(&event, 0, 0));
+    EXPECT_EQ(event.chKeyPress, 59);
+}
