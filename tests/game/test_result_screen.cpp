@@ -4,23 +4,21 @@
 
 #include <string>
 
-#include "../test_screen_capture.h"
-#include "../test_scores_fixture.h"
-#include "doorkit.h"
+#include "test_scores_session.h"
+#include "test_scores_fixture.h"
 #include "result.h"
 
 namespace {
 
-using FinalScreenTest = DoorDirTest;
-
-AnsiScreen final_with(int result, const std::string &keys)
-{
-    OutputCapture out;
-    KeyInput in(keys);
-    AnsiScreen screen;
-    out.into(screen, [&] { final_screen(result); });
-    return screen;
-}
+class FinalScreenTest : public DoorDirTest {
+protected:
+    void SetUp() override
+    {
+        DoorDirTest::SetUp();
+        ASSERT_TRUE(session_.Start());
+    }
+    CallerSession session_;
+};
 
 } // namespace
 
@@ -28,7 +26,8 @@ TEST_F(FinalScreenTest, SavedVictory)
 {
     in_adventure = 1;
     quit_requested = 1;
-    AnsiScreen screen = final_with(RESULT_SAVED, "C");
+    AnsiScreen screen = session_.Play("C!", [] { final_screen(RESULT_SAVED); });
+    EXPECT_EQ(session_.Unread(), "!");
     EXPECT_EQ(screen.text(1, 42, 18), "THE NIGHT IS YOURS");
     EXPECT_EQ(screen.line(9), "     FINAL SCORE: 1234    BOSS REACHED: 5/8");
     EXPECT_EQ(screen.fg(9, 6), 14);
@@ -41,11 +40,11 @@ TEST_F(FinalScreenTest, SavedVictory)
 TEST_F(FinalScreenTest, DefeatWithAWarningOrAFailure)
 {
     hp = 0;
-    AnsiScreen warned = final_with(RESULT_WARNING, "C");
+    AnsiScreen warned = session_.Play("C", [] { final_screen(RESULT_WARNING); });
     EXPECT_EQ(warned.text(1, 42, 17), "THE GUARDIANS WIN");
     EXPECT_EQ(warned.line(12), "     Score saved; export or daily-lock warning.");
     EXPECT_EQ(warned.fg(12, 6), 11);
-    AnsiScreen failed = final_with(RESULT_FAILED, "q");
+    AnsiScreen failed = session_.Play("q", [] { final_screen(RESULT_FAILED); });
     // Past the picture's edge: this page has none, so the line stands whole.
     EXPECT_EQ(failed.line(12), "     SCORE SAVE FAILED! Check game directory permissions.");
     EXPECT_EQ(failed.fg(12, 6), 12);
