@@ -58,6 +58,7 @@ static void result_release(void)
 
 int save_result(int daily)
 {
+    interbbs_reap_workers(); /* a sync worker that has ended leaves nothing behind */
     if (!storage_ok) return RESULT_FAILED;
     char date[48], name[sizeof player + 1], line[TSV_LINE_MAX];
     result_date(date, sizeof date);
