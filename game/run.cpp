@@ -199,8 +199,7 @@ static int finale_step_ends(const char *melody)
     return quit_requested || hp < 1;
 }
 
-/* Returns after recording in every case. */
-static void halloween_finale(int daily)
+void run_halloween_finale(int daily)
 {
     header("HALLOWEEN - THE THIRTEENTH BELL");
     play("MFT75O2L4C.P8<G");
@@ -270,7 +269,7 @@ static void story(void)
         return;
     }
     if (Halloween_mode) {
-        halloween_finale(0);
+        run_halloween_finale(0);
         return;
     }
     explosion(0);
@@ -343,7 +342,7 @@ static void daily(void)
         explosion(1);
         record(1);
     } else if (Halloween_mode) {
-        halloween_finale(1);
+        run_halloween_finale(1);
     } else {
         explosion(0);
         record(1);

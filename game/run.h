@@ -84,6 +84,10 @@ const char *run_finale_flame(int key);
  * skipped); 0 once the caller is gone or the session has ended. */
 int run_key(void);
 
+/* The Halloween finale after the last guardian (daily 0 story, 1 daily):
+ * the bell, the flame and the dawn; records the result in every case. */
+void run_halloween_finale(int daily);
+
 /* Plays one adventure from the lobby: daily 0 is the month's story, 1 the
  * daily challenge. On return quit_requested and in_adventure are 0. */
 void run(int daily);
