@@ -15,6 +15,12 @@ static std::atomic<int>      bVirtualClock{0};
 static std::atomic<uint64_t> qwVirtualTick{0};
 static uint64_t              qwVirtualStartTick = 0;
 static int64_t               nVirtualStartWall = 0;
+static std::atomic<tODPlatSleepHook> pfODPlatSleepHook{nullptr};
+
+void ODPlatSetSleepHook(tODPlatSleepHook hook)
+{
+    pfODPlatSleepHook.store(hook);
+}
 
 uint64_t ODPlatTickMs(void)
 {
@@ -31,6 +37,8 @@ int64_t ODPlatWallSeconds(void)
 
 void ODPlatSleepMs(uint32_t ms)
 {
+    tODPlatSleepHook hook = pfODPlatSleepHook.load();
+    if (hook) hook();
     if (bVirtualClock.load()) {
         qwVirtualTick.fetch_add(ms);
         ODPlatRealSleepMs(0);

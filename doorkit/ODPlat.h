@@ -35,6 +35,11 @@
 uint64_t ODPlatTickMs(void);          /* monotonic milliseconds */
 int64_t  ODPlatWallSeconds(void);     /* seconds since 1970, UTC */
 void     ODPlatSleepMs(uint32_t ms);  /* 0 yields */
+/* Runs at the start of every ODPlatSleepMs, on the sleeping thread: the
+ * output layer sends what it has collected for the caller before the game
+ * thread pauses. Null removes it. */
+typedef void (*tODPlatSleepHook)(void);
+void     ODPlatSetSleepHook(tODPlatSleepHook hook);
 void     ODPlatClockUseVirtual(uint64_t start_tick_ms, int64_t start_wall_seconds);
 void     ODPlatClockUseReal(void);
 int      ODPlatClockIsVirtual(void);

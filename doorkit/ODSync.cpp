@@ -22,6 +22,7 @@ static void ODSyncRefused(void)
     od_control.last_error = ODERR_GENERALFAIL;
     if (pfODSyncCallRefused) pfODSyncCallRefused();
 }
+tODSyncHook pfODSyncEnterCall = nullptr;
 
 static void ODSyncDispatch(void)
 {
@@ -51,6 +52,7 @@ int ODSyncPublicCallAllowed(void)
 
 void ODSyncAPIEntry(void)
 {
+    if (pfODSyncEnterCall) pfODSyncEnterCall();
     uint32_t previous = nAPILevel++;
     if (previous == 0 && eODLifecycleState == OD_STATE_RUNNING) ODSyncDispatch();
 }
