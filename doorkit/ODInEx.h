@@ -24,4 +24,7 @@ void ODProcessExit(int exit_code);
  * one line on standard error) and ends the process with exit code 0. */
 void ODInitError(const char *message);
 
+/* The OS half of ODInitError: shows the text under the title, returns. */
+void ODInExShowFatalError(const char *title, const char *text);
+
 #endif

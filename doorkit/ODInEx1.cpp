@@ -4,6 +4,7 @@
 #include "ODInEx.h"
 #include "ODSync.h"
 #include "ODPlat.h"
+#include "ODCmdLn.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -99,8 +100,21 @@ void od_exit(int error_level, int term_call)
 
 void ODInitError(const char *message)
 {
-    /* The Windows half shows a message box; here the same text goes to
-     * standard error, one line. */
-    fprintf(stderr, "%s: %s\n", od_control.program_name[0] ? od_control.program_name : "door", message);
+    static const char szHint[] = "\nUse the -HELP command line option for help, or -LOCAL for local mode.";
+    char title[sizeof od_control.program_name + 1];
+    memcpy(title, od_control.program_name, sizeof od_control.program_name);
+    title[sizeof od_control.program_name] = '\0';
+    if (!message) message = "";
+
+    /* A sysop who started the door by hand learns where help is; without
+     * room for that, the bare message still goes out. */
+    char *text = nullptr;
+    if (bParsedCmdLine) {
+        size_t size = strlen(message) + sizeof szHint;
+        text = (char *)malloc(size);
+        if (text) snprintf(text, size, "%s%s", message, szHint);
+    }
+    ODInExShowFatalError(title, text ? text : message);
+    free(text);
     ODProcessExit(0);
 }

@@ -137,6 +137,7 @@ typedef struct {
     ODTexts  texts;
     uint8_t  chat_colours[2];
     int32_t  cmd_show;
+    uint8_t  sysop_next;     /* the sysop wants the line next */
 } ODControl;
 #pragma pack(pop)
 

@@ -1,15 +1,19 @@
 /* entry.cpp (Linux) -- main: hands the arguments after the program name to
- * the game as one command line. */
+ * the game as one command line, quoted so the kit splits it back exactly. */
 #include "grimby.h"
+#include "ODCmdLn.h"
 
-#include <string>
+#include <stdio.h>
+#include <stdlib.h>
 
 int main(int argc, char **argv)
 {
-    std::string line;
-    for (int i = 1; i < argc; i++) {
-        if (i > 1) line += ' ';
-        line += argv[i];
+    char *line = ODCmdLnQuoteArgs(argc > 1 ? argc - 1 : 0, (const char *const *)(argv + 1));
+    if (!line) {
+        fputs("Out of memory reading the command line.\n", stderr);
+        return 1;
     }
-    return grimby_main(line.c_str());
+    int result = grimby_main(line);
+    free(line);
+    return result;
 }
