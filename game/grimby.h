@@ -10,6 +10,4 @@ int grimby_main(const char *command_line);
  * (Windows: a new console; Linux: the terminal the program runs in). */
 void game_console_open(void);
 
-extern int sound_enabled;
-
 #endif

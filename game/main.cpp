@@ -18,8 +18,6 @@
 #include <stdio.h>
 #include <string.h>
 
-int sound_enabled = 0;
-
 static const char *const october_opening[10] = {
     "OCTOBER. THE LAST LIGHT OF THE HARVEST.",
     "A ROADSIDE FARM STAND. ONE PERFECT PUMPKIN.",
@@ -122,7 +120,7 @@ static void lobby_draw(void)
 {
     season_bind();
     int halloween = season_index == 9 && season_day == 31;
-    const GrimbySeason *month = &seasons[season_index];
+    const season_record *month = &seasons[season_index];
     header(halloween ? "A HALLOWEEN NIGHTMARE" : month->title);
     int variant = halloween ? 2 : 0;
     if (season_index == 9) grimby_art(47, 4, variant);
@@ -247,7 +245,7 @@ int grimby_main(const char *command_line)
         od_exit(1, 0);
         return 1;
     }
-    profile_path_from_identity(identity);
+    profile_set_identity(identity);
 
     music_question();
 
