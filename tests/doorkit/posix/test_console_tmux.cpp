@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -224,6 +225,20 @@ TEST_F(Console, CancellingTheNamePromptEndsWithZero)
         EXPECT_TRUE(pane.TerminalRestored()) << key;
         EXPECT_FALSE(here.exists("mark.log")) << key;
     }
+}
+
+TEST_F(Console, TerminateSignalGivesTheTerminalBackAndEndsWithOne)
+{
+    Pane pane(dir);
+    ASSERT_TRUE(pane.Start("-L -USERNAME Bob Local"));
+    pane.WaitFor("Press Q to quit.");
+    std::string mark = dir.read("mark.log");
+    size_t at = mark.find("pid=");
+    ASSERT_NE(at, std::string::npos) << mark;
+    kill((pid_t)atoi(mark.c_str() + at + 4), SIGTERM);
+    EXPECT_EQ(pane.ExitCode(), 1);
+    EXPECT_TRUE(pane.TerminalRestored());
+    EXPECT_NE(dir.read("mark.log").find("exit-steps"), std::string::npos);
 }
 
 TEST_F(Console, RemoteCallerOnASocketIsWatchedFromTheTerminal)
