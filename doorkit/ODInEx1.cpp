@@ -264,14 +264,12 @@ static void ODInExUndoStartup(const char *message)
 
 void od_init(void)
 {
-    /* 1 */
     if (eODLifecycleState > OD_STATE_RUNNING) {
         od_control.last_error = ODERR_GENERALFAIL;
         return;
     }
     if (bODInitialized) return;
 
-    /* 2 */
     bTelnetSocket = 0;
     bBBSDevSession = 0;
     bBBSDevDeadlineSet = 0;
@@ -293,27 +291,27 @@ void od_init(void)
     dwODPresetPortNumber = OD_NO_PRESET_PORT;
     if (wPreSetInfo & OD_PRESET_PORT) dwODPresetPortNumber = dwODPresetPort;
     else if (od_control.com_port != 0 && od_control.com_port != 65535) dwODPresetPortNumber = od_control.com_port;
-    /* A handle the command line gave survives a drop file that names none. */
     bODStdioRequested = bODUseStdio || od_control.com_method == ODCOM_METHOD_STDIO;
+    /* A handle the command line gave survives a drop file that names none. */
     uint64_t command_line_handle = od_control.open_handle;
     uint32_t command_line_is_socket = od_control.handle_is_socket;
 
-    /* 3: the drop-file module keeps the lines it writes back itself. */
+    /* The start time; the drop-file module keeps the lines it writes back. */
     nStartupUnixTime = ODPlatWallSeconds();
 
-    /* 4 */
+    /* The node: the BBS's environment first. */
     uint16_t node;
     if (ODInExEnvNode("TASK", &node) || ODInExEnvNode("SBBSNNUM", &node)) od_control.node = node;
     if (od_control.node == 0) od_control.node = 1;
 
-    /* 5 */
+    /* What the drop file may not say. */
     od_control.caller_avatar = 0;
     od_control.caller_rip = 0;
     od_control.caller_flags = 6;
     if (!od_control.caller_screen_length) od_control.caller_screen_length = 23;
     if (!od_control.caller_screen_width) od_control.caller_screen_width = 80;
 
-    /* 6 */
+    /* Every key, the caller's or the sysop's, goes through this queue. */
     if (!hODInputQueue) {
         int capacity = od_control.input_queue_size ? od_control.input_queue_size : ODINQ_DEFAULT_SIZE;
         if (ODInQueueAlloc(&hODInputQueue, capacity) != ODINQ_OK) ODInitError(OD_TEXT_NOMEMORY);
@@ -321,7 +319,7 @@ void od_init(void)
     ODKrnlSignalSetWake(ODInQueueGetWakeHandle(hODInputQueue));
     od_control.remote_keyboard_enabled = 1;
 
-    /* 7 */
+    /* Who is calling, and on what line. */
     int local = 0;
     const char *bbsdev = getenv("BBSDEV_DRP");
     if (bbsdev && bbsdev[0]) {
@@ -382,7 +380,7 @@ void od_init(void)
         }
     }
 
-    /* 8 */
+    /* A local session: the caller sits at this machine. */
     if (local) {
         od_control.remote_bps = 0;
         if (!bParsedCmdLine && od_control.drop_file_kind == OD_DROP_NONE) {
@@ -397,10 +395,10 @@ void od_init(void)
         }
     }
 
-    /* 9 */
     ODInExDefaults();
 
-    /* 10 */
+    /* The door's own cap on the caller's minutes; the rest is given back at
+     * exit. */
     nInitialRemaining = (int16_t)od_control.caller_time_left;
     od_control.time_withheld = 0;
     if (od_control.max_time >= 1 && od_control.max_time <= 1440 &&
@@ -409,7 +407,6 @@ void od_init(void)
         od_control.caller_time_left = od_control.max_time;
     }
 
-    /* 11 */
     if (!od_control.sysop_name[0]) ODStringCopy(od_control.sysop_name, "Sysop", sizeof od_control.sysop_name);
     bPromptForUserName = 0;
     if (local && !od_control.caller_name[0]) {
@@ -417,16 +414,16 @@ void od_init(void)
         ODStringCopy(od_control.caller_name, od_control.sysop_name, sizeof od_control.caller_name);
     }
 
-    /* 12 */
+    /* A speed on the command line is the session's; the drop file's goes
+     * back into it at exit. */
     dwFileBPS = od_control.remote_bps;
     if (dwODPresetBPS != 1 && od_control.remote_bps != 0 && !ODInExStdioSession())
         od_control.remote_bps = dwODPresetBPS;
     dwODSessionBPS = od_control.remote_bps;
 
-    /* 13 */
     if (od_control.remote_bps != 0 && !hSerialPort) ODInExOpenConnection();
 
-    /* 14 */
+    /* The local picture, the caller's screen model and the kernel. */
     if (ODScrnInitialize() != ODSCRN_OK) {
         od_control.last_error = ODERR_GENERALFAIL;
         ODInitError("Unable to initialize the door kit local display.");
@@ -438,7 +435,7 @@ void od_init(void)
         return;
     }
 
-    /* 15 */
+    /* A BBS deadline: whole minutes, the last one ending at the deadline. */
     if (bBBSDevSession) {
         if (bBBSDevDeadlineSet) {
             int64_t seconds = nBBSDevDeadline - ODPlatWallSeconds();
@@ -454,12 +451,11 @@ void od_init(void)
         }
     }
 
-    /* 16 */
     if (!od_control.connect_bps) od_control.connect_bps = od_control.remote_bps;
     ODStringCopy(szWindowsStartupUserName, od_control.caller_name, sizeof szWindowsStartupUserName);
     bWindowsStartupCancelled = 0;
 
-    /* 17 */
+    /* The snapshot the local display reads, then the display itself. */
     if (!ODKrnlRefreshUIState()) {
         ODInExUndoStartup("Unable to initialize the door kit local window state.");
         return;
@@ -483,7 +479,6 @@ void od_init(void)
         }
     }
 
-    /* 18 */
     eODLifecycleState = OD_STATE_RUNNING;
     ODKrnlRefreshUIState();
     if (bODExitRequestedDuringInitialization) {
@@ -531,14 +526,13 @@ static void ODInExWaitCarrierGone(void)
 
 void od_exit(int error_level, int term_call)
 {
-    /* 1 */
     if (eODLifecycleState == OD_STATE_ENDED) {
         od_control.last_error = ODERR_GENERALFAIL;
         return;
     }
     if (bODExitRunning) return;
 
-    /* 2 */
+    /* Before start-up: carried out when start-up completes. */
     if (!bODInitialized) {
         bODExitRequestedDuringInitialization = 1;
         nODPendingExitErrorLevel = error_level;
@@ -561,9 +555,11 @@ void od_exit(int error_level, int term_call)
         term_call = 0;
     }
 
-    /* 3 */
     ODSyncAPIEntry();
     ODCoreFlushOutput();
+    /* Once only: the withheld minutes go back, the minutes used today are
+     * corrected for the sysop's changes (the BBS counts the call's own),
+     * and the drop file's speed is put back. */
     if (!bODExitPrologueComplete) {
         od_control.caller_time_left = (uint16_t)((int16_t)od_control.caller_time_left + od_control.time_withheld);
         od_control.time_withheld = 0;
@@ -580,19 +576,17 @@ void od_exit(int error_level, int term_call)
         bODExitPrologueComplete = 1;
     }
 
-    /* 4, 5 */
     eODLifecycleState = OD_STATE_EXITING;
     ODKrnlRefreshUIState();
     ODConsoleShowMessage(bODPendingExitTermCall ? od_control.texts.hangup_message : od_control.texts.exit_message);
 
-    /* 6 */
+    /* Back where start-up found the process, should it have moved. */
     if (szOriginalDir[0]) ODDirChangeCurrent(szOriginalDir);
 
-    /* 7, 8: a failed write-back leaves its error code and the exit goes on. */
+    /* A failed write-back leaves its error code and the exit goes on. */
     ODDropFileWriteBack(nInitialRemaining, nStartupUnixTime);
     ODDropFileRelease();
 
-    /* 9 */
     if (hSerialPort) {
         /* The line is hung up or handed back at the speed it ran at, even
          * when the drop file gave none (a command-line speed). */
@@ -614,7 +608,7 @@ void od_exit(int error_level, int term_call)
         od_control.remote_bps = file_bps;
     }
 
-    /* 10 */
+    /* Tear-down: the local display first, the line and the queue last. */
     ODConsoleRemoveMessage();
     ODConsoleShutdown();
     ODKrnlSignalSetWake(-1);
@@ -631,7 +625,6 @@ void od_exit(int error_level, int term_call)
         hODInputQueue = nullptr;
     }
 
-    /* 11 */
     bODInitialized = 0;
     eODLifecycleState = OD_STATE_ENDED;
     bODExitPrologueComplete = 0;

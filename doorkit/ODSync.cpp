@@ -14,6 +14,7 @@ tODSyncHook pfODSyncDispatchRequests = nullptr;
 tODSyncHook pfODSyncPublishScreen = nullptr;
 tODSyncHook pfODSyncKernelPass = nullptr;
 tODSyncHook pfODSyncCallRefused = nullptr;
+tODSyncHook pfODSyncEnterCall = nullptr;
 
 /* A call refused because the session is past running: the exit side may
  * have work that such a call is the moment for (a stop to carry out). */
@@ -22,7 +23,6 @@ static void ODSyncRefused(void)
     od_control.last_error = ODERR_GENERALFAIL;
     if (pfODSyncCallRefused) pfODSyncCallRefused();
 }
-tODSyncHook pfODSyncEnterCall = nullptr;
 
 static void ODSyncDispatch(void)
 {

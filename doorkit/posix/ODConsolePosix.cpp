@@ -64,9 +64,11 @@ static void ODConsoleWriteAll(int fd, const char *bytes, size_t length)
     }
 }
 
-/* Async-signal-safe: write and tcsetattr only. */
+/* Async-signal-safe: write and tcsetattr only. The display thread is told
+ * to stop drawing, so nothing lands on the sysop's own screen after this. */
 void ODConsoleRestoreTerminal(void)
 {
+    bODConsoleStop.store(1);
     if (bODConsoleScreenTaken) {
         bODConsoleScreenTaken = 0;
         ODConsoleWriteAll(fdODConsoleOut, szODLeaveScreen, sizeof szODLeaveScreen - 1);
@@ -266,7 +268,8 @@ static int ODConsolePromptName(char *name, size_t name_size)
             }
         }
         if (result < 0) ODConsoleDrawPrompt(shown, &have_shown, text, buffer);
-        if (bODConsoleStop.load()) break;
+        /* Told to end (the BBS's SIGTERM) while asking: nobody is there. */
+        if (bODConsoleStop.load() || ODKrnlSignalPending()) break;
     }
     free(shown);
     free(buffer);

@@ -38,6 +38,8 @@ void ExitShowingTheCaller(int code)
     fprintf(stderr, "%scaller saw: %s security=%d left=%d\n", bExitStepsRan ? "exit steps ran, " : "",
             line.c_str(), (int)od_control.caller_security, (int)(int16_t)od_control.caller_time_left);
     fflush(stderr);
+    // No session here ends with 0: a fatal start-up error must not pass.
+    if (code == 0) abort();
     _Exit(code);
 }
 

@@ -41,6 +41,14 @@ void ExitShowingTheSession(int code)
     _Exit(code);
 }
 
+// A test that is not about ending the process must not end it: a fatal
+// start-up error would otherwise pass as exit code 0.
+void ExitIsAFailure(int code)
+{
+    fprintf(stderr, "the process ended with %d\n", code);
+    abort();
+}
+
 class StartUp : public DropFileTest {
 protected:
     void SetUp() override
@@ -50,12 +58,14 @@ protected:
         UnsetEnvVar("TASK");
         UnsetEnvVar("SBBSNNUM");
     }
+    void MustNotExit() { pfODProcessExit = ExitIsAFailure; }
 };
 
 }  // namespace
 
 TEST_F(StartUp, LocalSessionWithoutANameUsesTheSysopsUntilOneIsGiven)
 {
+    MustNotExit();
     od_parse_cmd_line("-L -SILENT");
     od_init();
     ASSERT_EQ(eODLifecycleState, OD_STATE_RUNNING);
@@ -74,6 +84,7 @@ TEST_F(StartUp, LocalSessionWithoutANameUsesTheSysopsUntilOneIsGiven)
 
 TEST_F(StartUp, LocalSessionDefaults)
 {
+    MustNotExit();
     od_parse_cmd_line("-L -SILENT -USERNAME Ada Lovelace -BBSNAME Castle BBS -N 4");
     od_init();
     ASSERT_EQ(eODLifecycleState, OD_STATE_RUNNING);
@@ -114,9 +125,9 @@ TEST_F(StartUp, MaxTimeOutsideOneToADayCapsNothing)
             {
                 od_parse_cmd_line(line);
                 od_init();
-                _Exit((int)od_control.caller_time_left == 90 && od_control.time_withheld == 0 ? 0 : 1);
+                _Exit((int)od_control.caller_time_left == 90 && od_control.time_withheld == 0 ? 10 : 11);
             },
-            ::testing::ExitedWithCode(0), "")
+            ::testing::ExitedWithCode(10), "")
             << line;
     }
 }
@@ -185,6 +196,7 @@ TEST_F(StartUp, ExitBeforeStartUpRunsOnceStartUpCompletes)
 
 TEST_F(StartUp, AfterExitBeganNothingRunsAndASecondExitReturns)
 {
+    MustNotExit();
     od_parse_cmd_line("-L -SILENT");
     od_init();
     eODLifecycleState = OD_STATE_EXITING;
@@ -238,6 +250,7 @@ TEST_F(StartUp, BBSDevDeadlineNinetySecondsAheadGivesTwoMinutesEndingAtTheDeadli
 
 TEST_F(StartUp, BBSDevWithoutADeadlineNeverRunsOutOfTime)
 {
+    MustNotExit();
     ODPlatClockUseVirtual(1000000, 1893456000);
     SetEnvVar("BBSDEV_DRP", Write("BBSDEV.DRP", BBSDevFile("")));
     od_init();

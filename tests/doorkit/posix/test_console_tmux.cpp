@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -77,6 +78,14 @@ public:
     }
 
     void Keys(const std::string &keys) { Tmux("send-keys -t door " + keys); }
+
+    // The door's process: the child of the pane's shell.
+    pid_t DoorPid()
+    {
+        std::string shell = RunCommand("tmux -L " + server_ + " display -p -t door '#{pane_pid}' 2>/dev/null");
+        std::string child = RunCommand("pgrep -P " + std::to_string(atoi(shell.c_str())));
+        return (pid_t)atoi(child.c_str());
+    }
 
     // The door's exit code once it has ended; -1 when it did not.
     int ExitCode(int timeout_ms = 10000)
@@ -214,16 +223,36 @@ TEST_F(Console, LocalSessionWithoutANameAsksForOne)
 
 TEST_F(Console, CancellingTheNamePromptEndsWithZero)
 {
-    for (const char *key : {"Escape", "C-c"}) {
+    for (const char *key : {"Escape", "C-c", "SIGTERM"}) {
         TestDir here;
         Pane pane(here);
         ASSERT_TRUE(pane.Start("-L"));
         pane.WaitFor("Please enter your name:");
-        pane.Keys(key);
+        if (std::string(key) == "SIGTERM") {
+            pid_t door = pane.DoorPid();
+            ASSERT_GT(door, 1);
+            kill(door, SIGTERM);
+        } else {
+            pane.Keys(key);
+        }
         EXPECT_EQ(pane.ExitCode(), 0) << key;
         EXPECT_TRUE(pane.TerminalRestored()) << key;
         EXPECT_FALSE(here.exists("mark.log")) << key;
     }
+}
+
+TEST_F(Console, TerminateSignalGivesTheTerminalBackAndEndsWithOne)
+{
+    Pane pane(dir);
+    ASSERT_TRUE(pane.Start("-L -USERNAME Bob Local"));
+    pane.WaitFor("Press Q to quit.");
+    std::string mark = dir.read("mark.log");
+    size_t at = mark.find("pid=");
+    ASSERT_NE(at, std::string::npos) << mark;
+    kill((pid_t)atoi(mark.c_str() + at + 4), SIGTERM);
+    EXPECT_EQ(pane.ExitCode(), 1);
+    EXPECT_TRUE(pane.TerminalRestored());
+    EXPECT_NE(dir.read("mark.log").find("exit-steps"), std::string::npos);
 }
 
 TEST_F(Console, RemoteCallerOnASocketIsWatchedFromTheTerminal)

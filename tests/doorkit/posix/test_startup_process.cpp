@@ -262,6 +262,17 @@ TEST_F(StdioDoor, Door32LocalTypeWithStdioOptionIsARemoteCallerOnThePty)
     EXPECT_NE(Mark().find("left=45 remote=1 method=6 kind=13"), std::string::npos) << Mark();
 }
 
+TEST_F(StdioDoor, StdioOptionOverridesTheDropFilesSerialPort)
+{
+    OpenPty();
+    dir.write("DOOR.SYS", JoinLines(DoorSys("COM2:", 60)));
+    ASSERT_TRUE(StartOnPty("-STDIO"));
+    EXPECT_NE(TestReadUntil(master, "Press Q", 10000).find("TEST DOOR Ann Example"), std::string::npos);
+    ASSERT_EQ(write(master, "q", 1), 1);
+    EXPECT_EQ(TestDoorWait(&door, 5000), 7);
+    EXPECT_NE(Mark().find("remote=1 method=6 kind=10"), std::string::npos) << Mark();
+}
+
 TEST_F(DoorProcess, NoDropFileIsAFatalErrorWithExitCodeZero)
 {
     TestDoorOptions options;

@@ -81,6 +81,8 @@ int DoorMain()
     Mark(line);
     snprintf(line, sizeof line, "id=%s", od_get_user_id());
     Mark(line);
+    snprintf(line, sizeof line, "pid=%d", (int)getpid());
+    Mark(line);
     const char *move_to = getenv("DOORKIT_TEST_CHDIR");
     if (move_to) ODDirChangeCurrent(move_to);
 
