@@ -534,6 +534,8 @@ TEST_F(RunSession, TheEndEffectPausesAboutTwoAndAHalfSeconds)
 
 TEST_F(RunSession, ScenePicturesChangeAtTheSixthStage)
 {
+    // Drawing here on the game thread, each step hands what it drew to the
+    // caller with a kit call (od_kernel), as the game's next wait would.
     Start(2026, 10, 12);
     // The October picture as each variant draws it, to compare against.
     auto cells = [&](std::vector<int> *out) {
@@ -544,19 +546,23 @@ TEST_F(RunSession, ScenePicturesChangeAtTheSixthStage)
     std::vector<int> plain, veined, stage5, stage6;
     header("");
     grimby_art(47, 4, 0);
+    od_kernel();
     ASSERT_TRUE(caller->WaitFor("HARVESTFALL"));
     cells(&plain);
     header("X");
     grimby_art(47, 4, 2);
+    od_kernel();
     ASSERT_TRUE(caller->WaitFor(" X"));
     cells(&veined);
     ASSERT_NE(plain, veined);
     level = 4;
     scene("FIFTH");
+    od_kernel();
     ASSERT_TRUE(caller->WaitFor("FIFTH"));
     cells(&stage5);
     level = 5;
     scene("SIXTH");
+    od_kernel();
     ASSERT_TRUE(caller->WaitFor("SIXTH"));
     cells(&stage6);
     EXPECT_EQ(stage5, plain);
@@ -573,6 +579,7 @@ TEST_F(RunSession, ProseStopsAtRowTwenty)
     header("PROSE");
     prose(19, 14, text.c_str(), 40);
     put(3, 23, 7, "END");
+    od_kernel();
     ASSERT_TRUE(caller->WaitFor("END"));
     EXPECT_EQ(caller->Left(19).substr(0, 5), "word0");
     EXPECT_NE(caller->Left(20), "");
