@@ -9,6 +9,8 @@
  * The bytes go wherever the kit sends the caller's output: standard output
  * for a session on standard I/O. */
 #include "doorkit.h"
+#include "ODCmdLn.h"
+#include <unistd.h>
 #include "ODPlat.h"
 #include "season.h"
 #include "screen.h"
@@ -29,7 +31,7 @@ static int64_t days_from_civil(int64_t y, int m, int d)
 
 static void pin_date(int year, int month, int day)
 {
-    ODPlatClockUseVirtual(0, days_from_civil(year, month, day) * 86400 + 12 * 3600);
+    ODPlatClockUseVirtual(ODPlatTickMs() + 1000, days_from_civil(year, month, day) * 86400 + 12 * 3600);
     season_bind();
 }
 
@@ -68,6 +70,7 @@ static void finish(void)
     od_set_color(7, 0);
     od_set_cursor(24, 79);
     od_disp_str(" ");
+    od_kernel(); /* the kit sends what it collected */
 }
 
 static void draw_lobby(int variant)
@@ -99,8 +102,24 @@ static int usage(void)
     return 2;
 }
 
+/* The drawing goes to a caller on standard output, as a door runs on a
+ * pseudo-terminal; nothing may end the session while the clock is moved. */
+static void start_stdout_session(void)
+{
+    /* The caller's input: a line that stays open and silent. */
+    int line[2];
+    if (pipe(line) == 0) dup2(line[0], 0);
+    bODUseStdio = 1;
+    od_control.caller_ansi = 1;
+    od_control.silent_mode = 1;
+    od_init();
+    od_control.inactivity_seconds = 0;
+    od_control.disable_flags |= OD_DISABLE_TIME_LIMIT;
+}
+
 int main(int argc, char **argv)
 {
+    start_stdout_session();
     if (argc < 2) return usage();
     int variant = -1;
     if (!strcmp(argv[1], "lobby")) {
