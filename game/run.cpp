@@ -291,7 +291,7 @@ static int daily_goes_on(void)
 
 static void daily(void)
 {
-    int d = season_day;
+    int d = (season_day >= 1 && season_day <= 31) ? season_day : 1;
     if (Halloween_mode) play("MFT100O3L8C.P8C.P8<G");
     run_daily_modifiers(d, season_index, season_year, player_class);
 
