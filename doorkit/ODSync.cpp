@@ -13,7 +13,16 @@ int      bSyncActive = 0;
 tODSyncHook pfODSyncDispatchRequests = nullptr;
 tODSyncHook pfODSyncPublishScreen = nullptr;
 tODSyncHook pfODSyncKernelPass = nullptr;
+tODSyncHook pfODSyncCallRefused = nullptr;
 tODSyncHook pfODSyncEnterCall = nullptr;
+
+/* A call refused because the session is past running: the exit side may
+ * have work that such a call is the moment for (a stop to carry out). */
+static void ODSyncRefused(void)
+{
+    od_control.last_error = ODERR_GENERALFAIL;
+    if (pfODSyncCallRefused) pfODSyncCallRefused();
+}
 
 static void ODSyncDispatch(void)
 {
@@ -37,7 +46,7 @@ int ODSyncSessionInitialize(void)
 int ODSyncPublicCallAllowed(void)
 {
     if (eODLifecycleState < 3) return 1;
-    od_control.last_error = ODERR_GENERALFAIL;
+    ODSyncRefused();
     return 0;
 }
 
@@ -112,7 +121,7 @@ ODPublicCall::ODPublicCall() : entered(0)
         }
     }
     if (eODLifecycleState > OD_STATE_RUNNING) {
-        od_control.last_error = ODERR_GENERALFAIL;
+        ODSyncRefused();
         return;
     }
     ODSyncAPIEntry();

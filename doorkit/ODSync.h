@@ -17,6 +17,7 @@ typedef void (*tODSyncHook)(void);
 extern tODSyncHook pfODSyncDispatchRequests; /* kernel: pending requests */
 extern tODSyncHook pfODSyncPublishScreen;    /* local screen: publish */
 extern tODSyncHook pfODSyncKernelPass;       /* kernel: one pass (od_kernel) */
+extern tODSyncHook pfODSyncCallRefused;      /* start-up/exit: a call refused past running */
 extern tODSyncHook pfODSyncEnterCall;        /* output: a call begins (sends collected output) */
 
 int      ODSyncSessionInitialize(void);

@@ -6,4 +6,8 @@
  * without the program name. Returns the process exit code when it returns. */
 int grimby_main(const char *command_line);
 
+/* Gives the console settings mode a working standard input and output
+ * (Windows: a new console; Linux: the terminal the program runs in). */
+void game_console_open(void);
+
 #endif

@@ -15,16 +15,24 @@ void CountDispatch() { dispatches++; }
 void CountPublish() { publishes++; }
 void CountKernel() { kernel_passes++; }
 
+// A local session with no local display: start-up needs nothing more.
+void LocalSession()
+{
+    od_control.force_local = 1;
+    od_control.silent_mode = 1;
+}
+
 class SyncTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dispatches = publishes = kernel_passes = 0;
+        LocalSession();
+        od_init();
+        ASSERT_EQ(eODLifecycleState, OD_STATE_RUNNING);
+        // Start-up installed the kernel's and the screen's own hooks.
         pfODSyncDispatchRequests = CountDispatch;
         pfODSyncPublishScreen = CountPublish;
         pfODSyncKernelPass = CountKernel;
-        od_init();
-        ASSERT_EQ(eODLifecycleState, OD_STATE_RUNNING);
         dispatches = publishes = kernel_passes = 0;
     }
 };
@@ -96,6 +104,7 @@ TEST_F(SyncTest, PublicCallsAreRefusedOnceExiting)
 TEST(PublicCallRule, FirstPublicCallStartsTheKit)
 {
     ASSERT_EQ(bODInitialized, 0);
+    LocalSession();
     {
         ODPublicCall call;
         EXPECT_TRUE(call.entered);
@@ -110,6 +119,7 @@ TEST(PublicCallRule, ExitEndsTheProcessWithTheErrorLevel)
 {
     EXPECT_EXIT(
         {
+            LocalSession();
             od_init();
             od_exit(3, 0);
         },
@@ -118,7 +128,12 @@ TEST(PublicCallRule, ExitEndsTheProcessWithTheErrorLevel)
 
 TEST(PublicCallRule, ExitBeforeStartUpIsCarriedOutWhenStartUpCompletes)
 {
-    EXPECT_EXIT(od_exit(5, 1), ::testing::ExitedWithCode(5), "");
+    EXPECT_EXIT(
+        {
+            LocalSession();
+            od_exit(5, 1);
+        },
+        ::testing::ExitedWithCode(5), "");
 }
 
 }  // namespace

@@ -20,15 +20,14 @@
 
 class CallerSession {
 public:
-    bool Start() { return TestStartSocketSession(&caller_, /*telnet=*/false); }
+    bool Start() { return capture_caller().sock >= 0; }
 
     // Types keys, runs draw, and returns the screen the caller then sees.
     AnsiScreen Play(const std::string &keys, const std::function<void()> &draw)
     {
-        if (!keys.empty()) caller_.Send(keys);
+        if (!keys.empty()) capture_caller().Send(keys);
         OutputCapture out;
         bytes_ = out.sent_by(draw);
-        bytes_ += caller_.ReceiveUntilQuiet(50);
         AnsiScreen screen;
         screen.feed(bytes_);
         return screen;
@@ -60,7 +59,6 @@ public:
     }
 
 private:
-    TestCaller caller_;
     std::string bytes_;
 };
 

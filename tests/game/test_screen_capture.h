@@ -1,52 +1,49 @@
-// test_screen_capture.h -- catches what the door kit sends to the caller
-// on standard output (the stdio connection) into a file, so a test can feed
-// it to an AnsiScreen; and gives standard input prepared keys.
+// test_screen_capture.h -- what the door kit sends to a caller, read on the
+// caller's end of a real door session, so a test can feed it to an
+// AnsiScreen; and keys typed on that end.
 #ifndef TEST_SCREEN_CAPTURE_H
 #define TEST_SCREEN_CAPTURE_H
 
-#include <stdio.h>
-
 #include <string>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#define CAPTURE_DUP _dup
-#define CAPTURE_DUP2 _dup2
-#define CAPTURE_CLOSE _close
-#define CAPTURE_FILENO _fileno
-#else
-#include <unistd.h>
-#define CAPTURE_DUP dup
-#define CAPTURE_DUP2 dup2
-#define CAPTURE_CLOSE close
-#define CAPTURE_FILENO fileno
-#endif
+#include <gtest/gtest.h>
 
 #include "ansiscreen.h"
-#include "testdir.h"
+#include "doorkit.h"
+#include "session.h"
 
-// Catches what a piece of drawing code sends on standard output. Output
-// is redirected only while the code runs, so test failures still print.
+// The door session every capture in this test process uses: started once,
+// on a socketpair, for an ANSI caller, as a BBS would hand over a telnet
+// caller. The test plays the caller's end.
+inline TestCaller &capture_caller()
+{
+    static TestCaller caller;
+    static bool started = [] {
+        od_control.caller_ansi = 1;
+        bool ok = TestStartSocketSession(&caller, /*telnet=*/false);
+        // Tests move the clock across months: no inactivity or time limit
+        // may end the session under them.
+        od_control.inactivity_seconds = 0;
+        od_control.disable_flags |= OD_DISABLE_TIME_LIMIT;
+        return ok;
+    }();
+    if (!started) ADD_FAILURE() << "the door session did not start";
+    return caller;
+}
+
+// Catches what a piece of drawing code sends to the caller.
 class OutputCapture {
 public:
-    OutputCapture() : path_(dir_.path("caller.ans")) {}
-
     template <class Draw> std::string sent_by(Draw draw)
     {
-        fflush(stdout);
-        FILE *file = fopen(path_.c_str(), "wb");
-        int saved = CAPTURE_DUP(1);
-        CAPTURE_DUP2(CAPTURE_FILENO(file), 1);
-#ifdef _WIN32
-        _setmode(1, _O_BINARY);
-#endif
+        TestCaller &caller = capture_caller();
+        caller.ReceiveUntilQuiet(0);
+        // Each capture is read on a fresh screen model: make the kit send
+        // its first colour whole rather than as a change from the last.
+        od_control.current_attribute = -1;
         draw();
-        fflush(stdout);
-        CAPTURE_DUP2(saved, 1);
-        CAPTURE_CLOSE(saved);
-        fclose(file);
-        return dir_.read("caller.ans");
+        od_kernel(); // the door sends what it collected once it stops drawing
+        return caller.ReceiveUntilQuiet(50);
     }
 
     // Feeds what the code sent to the screen; returns the bytes.
@@ -56,35 +53,14 @@ public:
         screen.feed(bytes);
         return bytes;
     }
-
-private:
-    TestDir dir_;
-    std::string path_;
 };
 
-// Standard input reads the given keys, then end of input.
+// The caller types the given keys.
 class KeyInput {
 public:
-    explicit KeyInput(const std::string &keys)
-    {
-        std::string path = dir_.write("keys", keys);
-        file_ = fopen(path.c_str(), "rb");
-        saved_ = CAPTURE_DUP(0);
-        CAPTURE_DUP2(CAPTURE_FILENO(file_), 0);
-    }
-    ~KeyInput()
-    {
-        CAPTURE_DUP2(saved_, 0);
-        CAPTURE_CLOSE(saved_);
-        fclose(file_);
-    }
+    explicit KeyInput(const std::string &keys) { capture_caller().Send(keys); }
     KeyInput(const KeyInput &) = delete;
     KeyInput &operator=(const KeyInput &) = delete;
-
-private:
-    TestDir dir_;
-    FILE *file_;
-    int saved_;
 };
 
 #endif

@@ -1,5 +1,4 @@
-// The continue prompt, answered through the caller's keys on standard
-// input (the stdio connection).
+// The continue prompt, answered by a caller's keys over a real connection.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -69,9 +68,15 @@ TEST(Waitc, CursorKeysAreSkippedWhole)
     EXPECT_EQ(quit_requested, 0);
 }
 
-TEST(Waitc, ReturnsWhenTheCallerIsGone)
+TEST(Waitc, ACallerWhoHangsUpEndsTheSessionWithLevelOne)
 {
-    quit_requested = 0;
-    EXPECT_EQ(wait_with("xyz"), "");
-    EXPECT_EQ(quit_requested, 0);
+    EXPECT_EXIT(
+        {
+            capture_caller().Send("xyz");
+            capture_caller().Close();
+            waitc();
+            od_exit(0, 0); // the game's exit steps, as after any lost caller
+            exit(99);
+        },
+        ::testing::ExitedWithCode(1), "");
 }
