@@ -544,19 +544,23 @@ TEST_F(RunSession, ScenePicturesChangeAtTheSixthStage)
     std::vector<int> plain, veined, stage5, stage6;
     header("");
     grimby_art(47, 4, 0);
+    od_kernel();  // the kit sends what it collected when another call begins
     ASSERT_TRUE(caller->WaitFor("HARVESTFALL"));
     cells(&plain);
     header("X");
     grimby_art(47, 4, 2);
+    od_kernel();
     ASSERT_TRUE(caller->WaitFor(" X"));
     cells(&veined);
     ASSERT_NE(plain, veined);
     level = 4;
     scene("FIFTH");
+    od_kernel();
     ASSERT_TRUE(caller->WaitFor("FIFTH"));
     cells(&stage5);
     level = 5;
     scene("SIXTH");
+    od_kernel();
     ASSERT_TRUE(caller->WaitFor("SIXTH"));
     cells(&stage6);
     EXPECT_EQ(stage5, plain);
@@ -573,6 +577,7 @@ TEST_F(RunSession, ProseStopsAtRowTwenty)
     header("PROSE");
     prose(19, 14, text.c_str(), 40);
     put(3, 23, 7, "END");
+    od_kernel();
     ASSERT_TRUE(caller->WaitFor("END"));
     EXPECT_EQ(caller->Left(19).substr(0, 5), "word0");
     EXPECT_NE(caller->Left(20), "");
@@ -713,6 +718,47 @@ TEST_F(RunSession, ACursorKeyIsNotAnEscape)
     });
     EXPECT_EQ(in_adventure, 0);
     EXPECT_EQ(Read("data/story.tsv"), "");
+}
+
+// ---- a caller who drops ----
+// The kit stops the session when carrier goes, gives the game a moment to
+// finish, then ends the process with exit code 1; what the run did in that
+// moment is checked in the ending process itself.
+
+TEST_F(RunSession, ACallerWhoDropsDuringTheDailyKeepsTheDay)
+{
+    EXPECT_EXIT(
+        {
+            Start(2026, 4, 8);
+            char reservation[160];
+            daily_reservation_name(reservation, sizeof reservation, profile_path, season_stamp);
+            Play(1, [&] {
+                ASSERT_TRUE(caller->WaitFor("[C] CONTINUE"));
+                ASSERT_TRUE(dir.exists(reservation));  // held while the day is played
+                caller->Hangup();
+            });
+            fprintf(stderr, "reserved %d, directory %d, recorded %d\n", daily_reserved,
+                    (int)dir.exists(reservation), (int)!Read("data/daily.tsv").empty());
+            for (;;) od_sleep(100);
+        },
+        ::testing::ExitedWithCode(1), "reserved 0, directory 0, recorded 0");
+}
+
+TEST_F(RunSession, ACallerWhoDropsDuringTheStoryKeepsTheScoreReached)
+{
+    EXPECT_EXIT(
+        {
+            Start(2026, 4, 8);
+            Play(0, [&] {
+                ASSERT_TRUE(caller->WaitFor("[C] CONTINUE"));
+                caller->Type("c");
+                ASSERT_TRUE(caller->WaitFor("[1] EXPLORE"));
+                caller->Hangup();
+            });
+            fprintf(stderr, "story: %s\n", Read("data/story.tsv").c_str());
+            for (;;) od_sleep(100);
+        },
+        ::testing::ExitedWithCode(1), "story: 20260408\tNightJar\t0\t1\t0");
 }
 
 }  // namespace
