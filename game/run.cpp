@@ -22,18 +22,15 @@ int run_key(void)
      * taken for Escape (abandon) followed by letters. */
     while (game_online()) {
         tODInputEvent event;
-        if (!od_get_input(&event, 1000, GETIN_NORMAL)) {
-            if (!od_control_get()) return 0; /* the session has ended */
-            continue;
-        }
+        if (!od_get_input(&event, 1000, GETIN_NORMAL)) continue;
         if (event.EventType == EVENT_CHARACTER && event.chKeyPress != 0) return event.chKeyPress;
     }
     return 0;
 }
 
 /* ---- where a run ends ----
- * Recording and the daily reservation belong to the results module; these
- * are the only places that reach it. */
+ * Recording, and giving a daily's day back, belong to the results and daily
+ * modules: every ending of a run passes through one of these two. */
 
 static void record(int daily)
 {
@@ -291,7 +288,7 @@ static int daily_goes_on(void)
 
 static void daily(void)
 {
-    int d = season_day;
+    int d = (season_day >= 1 && season_day <= 31) ? season_day : 1;
     if (Halloween_mode) play("MFT100O3L8C.P8C.P8<G");
     run_daily_modifiers(d, season_index, season_year, player_class);
 

@@ -534,8 +534,6 @@ TEST_F(RunSession, TheEndEffectPausesAboutTwoAndAHalfSeconds)
 
 TEST_F(RunSession, ScenePicturesChangeAtTheSixthStage)
 {
-    // Drawing here on the game thread, each step hands what it drew to the
-    // caller with a kit call (od_kernel), as the game's next wait would.
     Start(2026, 10, 12);
     // The October picture as each variant draws it, to compare against.
     auto cells = [&](std::vector<int> *out) {
@@ -546,7 +544,7 @@ TEST_F(RunSession, ScenePicturesChangeAtTheSixthStage)
     std::vector<int> plain, veined, stage5, stage6;
     header("");
     grimby_art(47, 4, 0);
-    od_kernel();
+    od_kernel();  // the kit sends what it collected when another call begins
     ASSERT_TRUE(caller->WaitFor("HARVESTFALL"));
     cells(&plain);
     header("X");
@@ -720,6 +718,47 @@ TEST_F(RunSession, ACursorKeyIsNotAnEscape)
     });
     EXPECT_EQ(in_adventure, 0);
     EXPECT_EQ(Read("data/story.tsv"), "");
+}
+
+// ---- a caller who drops ----
+// The kit stops the session when carrier goes, gives the game a moment to
+// finish, then ends the process with exit code 1; what the run did in that
+// moment is checked in the ending process itself.
+
+TEST_F(RunSession, ACallerWhoDropsDuringTheDailyKeepsTheDay)
+{
+    EXPECT_EXIT(
+        {
+            Start(2026, 4, 8);
+            char reservation[160];
+            daily_reservation_name(reservation, sizeof reservation, profile_path, season_stamp);
+            Play(1, [&] {
+                ASSERT_TRUE(caller->WaitFor("[C] CONTINUE"));
+                ASSERT_TRUE(dir.exists(reservation));  // held while the day is played
+                caller->Hangup();
+            });
+            fprintf(stderr, "reserved %d, directory %d, recorded %d\n", daily_reserved,
+                    (int)dir.exists(reservation), (int)!Read("data/daily.tsv").empty());
+            for (;;) od_sleep(100);
+        },
+        ::testing::ExitedWithCode(1), "reserved 0, directory 0, recorded 0");
+}
+
+TEST_F(RunSession, ACallerWhoDropsDuringTheStoryKeepsTheScoreReached)
+{
+    EXPECT_EXIT(
+        {
+            Start(2026, 4, 8);
+            Play(0, [&] {
+                ASSERT_TRUE(caller->WaitFor("[C] CONTINUE"));
+                caller->Type("c");
+                ASSERT_TRUE(caller->WaitFor("[1] EXPLORE"));
+                caller->Hangup();
+            });
+            fprintf(stderr, "story: %s\n", Read("data/story.tsv").c_str());
+            for (;;) od_sleep(100);
+        },
+        ::testing::ExitedWithCode(1), "story: 20260408\tNightJar\t0\t1\t0");
 }
 
 }  // namespace
