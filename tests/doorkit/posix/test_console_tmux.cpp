@@ -45,7 +45,10 @@ std::string RunCommand(const std::string &command)
 // One tmux server of the test's own, one pane running the door.
 class Pane {
 public:
-    explicit Pane(const TestDir &dir) : dir_(dir), server_("doorkit-" + std::to_string(getpid())) {}
+    // A server of its own per pane: a server still shutting down after the
+    // previous pane's kill-server must not refuse the next pane's session.
+    explicit Pane(const TestDir &dir)
+        : dir_(dir), server_("doorkit-" + std::to_string(getpid()) + "-" + std::to_string(next_id_++)) {}
     ~Pane() { Tmux("kill-server"); }
 
     static bool Available() { return system("tmux -V >/dev/null 2>&1") == 0; }
@@ -110,6 +113,7 @@ private:
         return system(("env -u TMUX tmux -L " + server_ + " " + arguments + " >/dev/null 2>&1").c_str());
     }
 
+    static inline int next_id_ = 0;
     const TestDir &dir_;
     std::string server_;
 };
