@@ -115,14 +115,18 @@ static void trunk(void)
         put(3, 14, 14, purse);
         put(3, 16, 11, "[C] LEAVE TRUNK");
 
-        int key = run_key();
-        if (key == 0 || key == 'C' || key == 'c' || is_quit_key(key)) break;
-        if (key < '1' || key > '7') continue;
-        int item = key - '0';
-        if (run_trunk_buy(item) == RUN_BUY_NONE) continue;
-        play(item == 4 ? "MFT195O5L32GEC" : "MFT175O4L16CEG");
+        /* Keys that buy nothing leave the page as it is. */
+        int key, bought = RUN_BUY_NONE;
+        do {
+            key = run_key();
+            if (key == 0 || key == 'C' || key == 'c' || is_quit_key(key)) {
+                quit_requested = 0;
+                return;
+            }
+            if (key >= '1' && key <= '7') bought = run_trunk_buy(key - '0');
+        } while (bought == RUN_BUY_NONE);
+        play(key == '4' ? "MFT195O5L32GEC" : "MFT175O4L16CEG");
     }
-    quit_requested = 0;
 }
 
 /* ---- one stage of the story ---- */
