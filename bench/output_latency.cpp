@@ -15,28 +15,16 @@
 #include "ODSync.h"
 #include "doorkit.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
+#include "bench_net.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
-
-static uint64_t NowMicros(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (uint64_t)ts.tv_sec * 1000000u + (uint64_t)ts.tv_nsec / 1000u;
-}
 
 /* A lobby-like screen drawn call by call; ends with a 0x01 byte so the
  * caller knows the answer is complete. */
@@ -97,34 +85,10 @@ static void DoorLoop(int fd)
     }
 }
 
-static uint64_t Percentile(std::vector<uint64_t> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    size_t i = (size_t)(p * (double)(v.size() - 1) + 0.5);
-    return v[i];
-}
-
 static int RunSession(int keys)
 {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listener, (struct sockaddr *)&address, sizeof address) != 0 || listen(listener, 1) != 0 ||
-        getsockname(listener, (struct sockaddr *)&address, &length) != 0) {
-        perror("listen");
-        return 1;
-    }
-    int caller = socket(AF_INET, SOCK_STREAM, 0);
-    if (connect(caller, (struct sockaddr *)&address, sizeof address) != 0) {
-        perror("connect");
-        return 1;
-    }
-    int door = accept(listener, nullptr, nullptr);
-    close(listener);
-    int one = 1;
-    setsockopt(caller, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    int caller = -1, door = -1;
+    if (!LoopbackPair(&caller, &door)) return 1;
 
     std::thread door_thread(DoorLoop, door);
 

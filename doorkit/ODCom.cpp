@@ -492,6 +492,12 @@ int ODComSendBuffer(tPortHandle p, const uint8_t *bytes, int length)
     return rc;
 }
 
+void ODComPush(tPortHandle p)
+{
+    if (p && p->bIsOpen && (p->nMethod == ODCOM_METHOD_SOCKET || p->nMethod == ODCOM_METHOD_TELNET))
+        ODComPlatPush(p);
+}
+
 int ODComSendByte(tPortHandle p, uint8_t byte)
 {
     return ODComSendBuffer(p, &byte, 1);

@@ -53,6 +53,9 @@ int ODComClearInbound(tPortHandle handle);
 int ODComGetByte(tPortHandle handle, char *byte, int wait);
 int ODComSendByte(tPortHandle handle, uint8_t byte);
 int ODComSendBuffer(tPortHandle handle, const uint8_t *bytes, int length);
+/* The update just sent is whole: put it on the wire without waiting for the
+ * caller's acknowledgement of what went before (a BBS's last lines, say). */
+void ODComPush(tPortHandle handle);
 
 /* A new heap buffer with the UTF-8 form of CP437 bytes; *length is the byte
  * count in and out. The caller frees it. Null when out of memory. */

@@ -98,6 +98,9 @@ int  ODComPlatRead(ODComPort *port, uint8_t *buffer, int size, uint32_t wait_ms,
 /* Sends the whole buffer, in as few system calls as the transport takes;
  * fails when the far end takes nothing for a whole second. 0 or 1. */
 int  ODComPlatWrite(ODComPort *port, const uint8_t *bytes, int length);
+/* Puts what was written on the wire now rather than when the caller
+ * acknowledges earlier data (Nagle): for a whole update. Sockets only. */
+void ODComPlatPush(ODComPort *port);
 /* Waits until the connection has input, the wake handle is signalled or
  * the time is up. port may be null (a local session). */
 void ODComPlatWaitInput(ODComPort *port, int64_t wake, uint32_t wait_ms);

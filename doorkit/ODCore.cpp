@@ -68,7 +68,7 @@ void ODCoreFlushOutput(void)
     size_t length = nODOutputLength;
     nODOutputLength = 0;
     if (!ODCoreRemote()) return; /* the connection is gone; nobody to tell */
-    ODCoreTransfer(abtODOutput, length);
+    if (ODCoreTransfer(abtODOutput, length) == 0) ODComPush(hSerialPort);
 }
 
 size_t ODCoreOutputPending(void)

@@ -462,6 +462,16 @@ int ODComPlatWrite(ODComPort *port, const uint8_t *bytes, int length)
     return ODCOM_OK;
 }
 
+void ODComPlatPush(ODComPort *port)
+{
+    /* Turning Nagle off sends what it holds; back on, later writes are
+     * coalesced again as before. */
+    if (!port->pPlat->bIsSocket || port->nHandle < 0) return;
+    int on = 1, off = 0;
+    setsockopt((int)port->nHandle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    setsockopt((int)port->nHandle, IPPROTO_TCP, TCP_NODELAY, &off, sizeof off);
+}
+
 void ODComPlatWaitInput(ODComPort *port, int64_t wake, uint32_t wait_ms)
 {
     struct pollfd fds[2];

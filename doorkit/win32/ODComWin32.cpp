@@ -542,6 +542,17 @@ int ODComPlatWrite(ODComPort *port, const uint8_t *bytes, int length)
     return ODCOM_OK;
 }
 
+void ODComPlatPush(ODComPort *port)
+{
+    /* Turning Nagle off sends what it holds; back on, later writes are
+     * coalesced again as before. */
+    if (port->nMethod != ODCOM_METHOD_SOCKET || port->nHandle < 0) return;
+    SOCKET s = ODComSocket(port);
+    BOOL on = TRUE, off = FALSE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, (const char *)&on, sizeof on);
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, (const char *)&off, sizeof off);
+}
+
 void ODComPlatWaitInput(ODComPort *port, int64_t wake, uint32_t wait_ms)
 {
     HANDLE handles[2];
