@@ -405,6 +405,10 @@ int run_door_on_pty(const Caller &c, const std::string &dir, const std::string &
     struct winsize size = {};
     size.ws_col = (unsigned short)(c.width > 0 ? c.width : 80);
     size.ws_row = (unsigned short)(c.height > 0 ? c.height : 24);
+    /* The relay writes what the pty gives in one piece: it goes out at once
+     * rather than behind the caller's delayed acknowledgements. */
+    int one = 1;
+    setsockopt(c.socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     int master = -1;
     pid_t pid = forkpty(&master, nullptr, nullptr, &size);
     if (pid < 0) return -1;
