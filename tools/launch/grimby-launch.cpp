@@ -338,8 +338,8 @@ std::string write_drop_file(const Caller &c, const std::string &dir)
         write_file(path, crlf_lines({std::to_string(c.user), c.name, c.name, "", "21", "M", "0",
                                      "01/01/26", "80", std::to_string(c.height > 0 ? c.height : 24), "100",
                                      "0", "0", "1", "1", std::to_string(opt.minutes * 60), dir, dir,
-                                     opt.sysop, opt.sysop, opt.bbs_name, "0", "0", "38400", "1",
-                                     std::to_string(c.node), "0", "0", "0", "0", "0", "0"}));
+                                     "GRIMBY.LOG", "38400", "1", opt.bbs_name, "", "0", "0", "0", "0", "0",
+                                     "0", "8N1"}));
         break;
     }
     return path;
