@@ -74,7 +74,6 @@ int main(int argc, char **argv)
     std::thread door_thread(DoorLoop, door);
 
     std::vector<uint64_t> first_small, last_small, first_full, last_full, first_all, last_all;
-    char buffer[65536];
     for (int i = 0; i < keys; i++) {
         char key = i % 5 == 4 ? 'S' : (char)('a' + i % 26);
         size_t expected = key == 'S' ? FullScreen(key).size() : ShortReply(key).size();
@@ -85,21 +84,14 @@ int main(int argc, char **argv)
             perror("send");
             return 1;
         }
-        size_t got = 0;
+        std::string received;
         uint64_t first = 0;
-        while (got < expected) {
-            struct pollfd p = {caller, POLLIN, 0};
-            if (poll(&p, 1, 5000) <= 0) {
-                fprintf(stderr, "no answer to key %d\n", i);
-                return 1;
-            }
-            ssize_t n = recv(caller, buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                fprintf(stderr, "door closed\n");
+        while (received.size() < expected) {
+            if (!ReceiveSome(caller, received, 5000)) {
+                fprintf(stderr, "no answer to key %d (or the door closed)\n", i);
                 return 1;
             }
             if (!first) first = NowMicros();
-            got += (size_t)n;
         }
         uint64_t last = NowMicros();
         (key == 'S' ? first_full : first_small).push_back(first - sent);

@@ -94,7 +94,6 @@ static int RunSession(int keys)
 
     std::vector<uint64_t> first_all, last_all, last_full;
     std::string received;
-    char buffer[65536];
     for (int i = 0; i < keys; i++) {
         char key = i % 5 == 4 ? 'S' : (char)('a' + i % 26);
         usleep(2000 + (unsigned)(i * 7919 % 3000));
@@ -106,18 +105,11 @@ static int RunSession(int keys)
         uint64_t first = 0;
         received.clear();
         while (received.find('\x01') == std::string::npos) {
-            struct pollfd p = {caller, POLLIN, 0};
-            if (poll(&p, 1, 5000) <= 0) {
-                fprintf(stderr, "no answer to key %d\n", i);
-                return 1;
-            }
-            ssize_t n = recv(caller, buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                fprintf(stderr, "door closed\n");
+            if (!ReceiveSome(caller, received, 5000)) {
+                fprintf(stderr, "no answer to key %d (or the door closed)\n", i);
                 return 1;
             }
             if (!first) first = NowMicros();
-            received.append(buffer, (size_t)n);
         }
         uint64_t last = NowMicros();
         first_all.push_back(first - sent);

@@ -9,6 +9,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "ODCp437.h"
+
 #define ODCOM_OK            0
 #define ODCOM_FAIL          1
 #define ODCOM_NOMEM         2
@@ -60,7 +62,6 @@ void ODComPush(tPortHandle handle);
 /* A new heap buffer with the UTF-8 form of CP437 bytes; *length is the byte
  * count in and out. The caller frees it. Null when out of memory. */
 uint8_t *ODComCP437ToUnicode(const uint8_t *bytes, int *length);
-extern const uint16_t cp437_unicode_table[128];
 
 int ODFramingIsEightBit(const char *framing);
 extern int bUserEightBit;
