@@ -240,9 +240,8 @@ static void ODInExOpenConnection(void)
     hSerialPort = port;
 }
 
-/* Undoes start-up after a soft failure (kernel, local display): the state
- * stays 1 with bODInitialized 0, so the next public call tries again. */
-static void ODInExUndoStartup(const char *message)
+/* The kernel, the screens, the line and the queue, in that order. */
+static void ODInExReleaseSession(void)
 {
     ODKrnlSignalSetWake(-1);
     ODKrnlShutdown();
@@ -257,6 +256,13 @@ static void ODInExUndoStartup(const char *message)
         ODInQueueFree(hODInputQueue);
         hODInputQueue = nullptr;
     }
+}
+
+/* Undoes start-up after a soft failure (kernel, local display): the state
+ * stays 1 with bODInitialized 0, so the next public call tries again. */
+static void ODInExUndoStartup(const char *message)
+{
+    ODInExReleaseSession();
     od_control.last_error = ODERR_GENERALFAIL;
     bODInitialized = 0;
     ODInExShowMessage(message);
@@ -611,19 +617,7 @@ void od_exit(int error_level, int term_call)
     /* Tear-down: the local display first, the line and the queue last. */
     ODConsoleRemoveMessage();
     ODConsoleShutdown();
-    ODKrnlSignalSetWake(-1);
-    ODKrnlShutdown();
-    ODSessionScreenShutdown();
-    ODScrnShutdown();
-    if (hSerialPort) {
-        ODComClose(hSerialPort);
-        ODComFree(hSerialPort);
-        hSerialPort = nullptr;
-    }
-    if (hODInputQueue) {
-        ODInQueueFree(hODInputQueue);
-        hODInputQueue = nullptr;
-    }
+    ODInExReleaseSession();
 
     bODInitialized = 0;
     eODLifecycleState = OD_STATE_ENDED;
