@@ -179,7 +179,8 @@ static int ODConsoleRead(uint8_t *buffer, size_t *length, size_t size)
 
 /* ---- the name prompt of a local session ---- */
 
-static void ODConsoleDrawPrompt(tODConsoleCanvas *shown, int *have_shown, const char *name, char *buffer)
+static void ODConsoleDrawPrompt(tODConsoleCanvas *shown, int *have_shown, const char *name, int selected,
+                                char *buffer)
 {
     tODConsoleCanvas canvas;
     int rows, columns;
@@ -211,6 +212,11 @@ static void ODConsoleDrawPrompt(tODConsoleCanvas *shown, int *have_shown, const 
         for (int i = 0; text[i] && start + i < 58 && left + start + i < columns; i++)
             canvas.aCells[top + r][left + start + i] = (uint16_t)(0x1F00 | (uint8_t)text[i]);
     }
+    /* A proposal not yet touched is shown selected, as a dialog's edit box
+     * shows it: the first key typed replaces it. */
+    if (selected && top + 3 < rows)
+        for (int i = 0; name[i] && left + 4 + i < columns; i++)
+            canvas.aCells[top + 3][left + 4 + i] = (uint16_t)(0x7100 | (uint8_t)name[i]);
     canvas.nCursorRow = top + 3;
     canvas.nCursorColumn = left + 4 + (int)strlen(name);
     canvas.bCursorOn = canvas.nCursorRow < rows && canvas.nCursorColumn < columns;
@@ -221,7 +227,8 @@ static void ODConsoleDrawPrompt(tODConsoleCanvas *shown, int *have_shown, const 
 }
 
 /* 1 with the name typed, 0 cancelled (Escape, Ctrl-C, or the terminal
- * gone). The field starts with the proposal and holds 35 characters. */
+ * gone). The field starts with the proposal, selected, and holds 35
+ * characters. */
 static int ODConsolePromptName(char *name, size_t name_size)
 {
     char text[36];
@@ -234,10 +241,11 @@ static int ODConsolePromptName(char *name, size_t name_size)
         return 1; /* no room to ask: the proposal stands */
     }
     int have_shown = 0;
+    int selected = text[0] != '\0';
     uint8_t pending[64];
     size_t count = 0;
     int result = -1;
-    ODConsoleDrawPrompt(shown, &have_shown, text, buffer);
+    ODConsoleDrawPrompt(shown, &have_shown, text, selected, buffer);
     while (result < 0) {
         struct pollfd p = {fdODConsoleIn, POLLIN, 0};
         int ready = poll(&p, 1, count ? 30 : 1000);
@@ -252,7 +260,20 @@ static int ODConsolePromptName(char *name, size_t name_size)
             count -= used;
             uint8_t ch = (uint8_t)(input.wKey & 0xFF);
             size_t length = strlen(text);
-            if (input.nCommand || (input.wKey >> 8)) continue;
+            if (input.nCommand || (input.wKey >> 8)) {
+                selected = 0; /* a cursor key keeps the proposal for editing */
+                continue;
+            }
+            if (selected && ch == 8) { /* Backspace on the selection clears it */
+                text[0] = '\0';
+                selected = 0;
+                continue;
+            }
+            if (selected && ch >= 32 && ch != 127) {
+                text[0] = '\0';
+                length = 0;
+            }
+            selected = 0;
             if (ch == 27 || ch == 3) {
                 result = 0;
             } else if (ch == 13) {
@@ -267,7 +288,7 @@ static int ODConsolePromptName(char *name, size_t name_size)
                 }
             }
         }
-        if (result < 0) ODConsoleDrawPrompt(shown, &have_shown, text, buffer);
+        if (result < 0) ODConsoleDrawPrompt(shown, &have_shown, text, selected, buffer);
         /* Told to end (the BBS's SIGTERM) while asking: nobody is there. */
         if (bODConsoleStop.load() || ODKrnlSignalPending()) break;
     }

@@ -215,7 +215,7 @@ TEST_F(Console, LocalSessionWithoutANameAsksForOne)
     ASSERT_TRUE(pane.Start("-L"));
     std::string screen = pane.WaitFor("Please enter your name:");
     EXPECT_NE(screen.find("[Sysop"), std::string::npos) << screen;
-    for (int i = 0; i < 5; i++) pane.Keys("BSpace");
+    // The proposal is selected: typing replaces it.
     pane.Keys("'Dana Scully' Enter");
     EXPECT_NE(pane.WaitFor("TEST DOOR Dana Scully").find("Dana Scully of Unknown Location in local mode"),
               std::string::npos);
@@ -223,6 +223,25 @@ TEST_F(Console, LocalSessionWithoutANameAsksForOne)
     EXPECT_EQ(pane.ExitCode(), 7);
     EXPECT_NE(dir.read("mark.log").find("started name=Dana Scully handle=Dana Scully"), std::string::npos);
     EXPECT_NE(dir.read("mark.log").find("id=:Dana Scully"), std::string::npos);
+}
+
+TEST_F(Console, TheProposedNameCanBeKeptOrEdited)
+{
+    // A cursor key keeps the proposal for editing; Backspace on the
+    // selection clears it.
+    const char *ways[][2] = {{"Enter", "TEST DOOR Sysop"},
+                             {"Right BSpace 'hia' Enter", "TEST DOOR Sysohia"},
+                             {"BSpace 'Mo' Enter", "TEST DOOR Mo"}};
+    for (const auto &way : ways) {
+        TestDir here;
+        Pane pane(here);
+        ASSERT_TRUE(pane.Start("-L"));
+        pane.WaitFor("Please enter your name:");
+        pane.Keys(way[0]);
+        EXPECT_NE(pane.WaitFor(way[1]).find(way[1]), std::string::npos) << way[0];
+        pane.Keys("q");
+        EXPECT_EQ(pane.ExitCode(), 7) << way[0];
+    }
 }
 
 TEST_F(Console, CancellingTheNamePromptEndsWithZero)
