@@ -105,6 +105,10 @@ static void october_opening_show(void)
         prose(8, slide < 7 ? 14 : 12, october_opening[slide], 39);
         put(3, 19, 8, "Q TWICE: SKIP TO GAME LOBBY");
         for (int poll = 0; poll < 60; poll++) {
+            /* A stopped session gives the game only a short grace before
+             * the kit ends it: the slide may not spend it, or the exit
+             * steps never run. */
+            if (!game_online()) return;
             int k = od_get_key(0);
             if (k == 'Q' || k == 'q') {
                 if (++skips > 1) return;
@@ -166,6 +170,7 @@ static int lobby_wait(void)
         }
         if (!qorb_chat_enabled()) {
             for (int column = 4; column <= 36; column += 2) {
+                if (!game_online()) break; /* the exit steps come first */
                 put(column, 21, figure_colours[cycle & 1], figures[cycle & 1]);
                 od_sleep(65);
                 put(column, 21, 0, "        ");
