@@ -105,6 +105,10 @@ static void october_opening_show(void)
         prose(8, slide < 7 ? 14 : 12, october_opening[slide], 39);
         put(3, 19, 8, "Q TWICE: SKIP TO GAME LOBBY");
         for (int poll = 0; poll < 60; poll++) {
+            /* A stopped session gives the game only a short grace before
+             * the kit ends it: the slide may not spend it, or the exit
+             * steps never run. */
+            if (!game_online()) return;
             int k = od_get_key(0);
             if (k == 'Q' || k == 'q') {
                 if (++skips > 1) return;
@@ -158,14 +162,24 @@ static int lobby_wait(void)
     static const int figure_colours[2] = {8, 7};
     int cycle = 0;
     for (;;) {
-        for (uint32_t elapsed = 0; elapsed < 8000; elapsed += 50) {
+        /* The caller sees a poll every 50 ms: a key ends the wait at once,
+         * the chat line changes on the second. The kit's wait already
+         * watches the line and the clock in slices, so waiting in one call
+         * up to whatever is due next saves the lobby a kit call per poll. */
+        uint64_t start = ODPlatTickMs();
+        for (;;) {
             if (!game_online()) exit_steps();
-            int key = wait_key(50);
+            uint64_t elapsed = ODPlatTickMs() - start;
+            if (elapsed >= 8000) break;
+            int chat = qorb_chat_enabled();
+            uint64_t due = chat ? (elapsed / 1000 + 1) * 1000 : 8000;
+            int key = wait_key((uint32_t)(due - elapsed));
             if (key) return key;
-            if ((elapsed + 50) % 1000 == 0 && qorb_chat_enabled()) qorb_chat_status(21, 3, 74);
+            if (chat && ODPlatTickMs() - start >= due) qorb_chat_status(21, 3, 74);
         }
         if (!qorb_chat_enabled()) {
             for (int column = 4; column <= 36; column += 2) {
+                if (!game_online()) break; /* the exit steps come first */
                 put(column, 21, figure_colours[cycle & 1], figures[cycle & 1]);
                 od_sleep(65);
                 put(column, 21, 0, "        ");
