@@ -153,9 +153,19 @@ static void lobby_draw(void)
     qorb_chat_status(21, 3, 74);
 }
 
-/* One lobby wait: returns the key that ended it. Idle cycles of 8 s, the
- * chat line refreshed each second, and the walking figure between cycles
- * when chat is off. Carrier loss runs the exit steps. */
+/* Whether the UTC date moved on since the lobby was drawn. */
+static int lobby_date_changed(void)
+{
+    int index = season_index, day = season_day, year = season_year;
+    season_bind();
+    return season_index != index || season_day != day || season_year != year;
+}
+
+/* One lobby wait: returns the key that ended it, or 0 when the UTC date
+ * changed under a caller who sat through midnight: the lobby is then drawn
+ * again for the new day (a new month brings its own campaign). Idle cycles
+ * of 8 s, the chat line refreshed each second, and the walking figure
+ * between cycles when chat is off. Carrier loss runs the exit steps. */
 static int lobby_wait(void)
 {
     static const char *const figures[2] = {" /\\_/\\ ", " .-.-. "};
@@ -177,6 +187,7 @@ static int lobby_wait(void)
             if (key) return key;
             if (chat && ODPlatTickMs() - start >= due) qorb_chat_status(21, 3, 74);
         }
+        if (lobby_date_changed()) return 0;
         if (!qorb_chat_enabled()) {
             for (int column = 4; column <= 36; column += 2) {
                 if (!game_online()) break; /* the exit steps come first */
