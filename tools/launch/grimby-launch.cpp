@@ -59,7 +59,7 @@ void usage(FILE *out)
     fprintf(out,
             "usage: grimby-launch [options] [-- door arguments...]\n"
             "  --listen ADDR      address to listen on (default 127.0.0.1)\n"
-            "  --port N           TCP port (default 2323)\n"
+            "  --port N           TCP port (default 2323; 0 picks a free one)\n"
             "  --door PATH        door program (default: GRIMBY beside this program)\n"
             "  --nodes DIR        per-node directories go here (default ./nodes)\n"
             "  --dropfile KIND    door32 (default), doorsys, dorinfo or chain\n"
@@ -549,7 +549,7 @@ bool parse_options(int argc, char **argv)
             return false;
         }
     }
-    if (opt.port <= 0 || opt.port > 65535 || opt.max_nodes < 1 || opt.minutes < 1) {
+    if (opt.port < 0 || opt.port > 65535 || opt.max_nodes < 1 || opt.minutes < 1) {
         fprintf(stderr, "grimby-launch: a port, node count or minutes value is out of range\n");
         return false;
     }
@@ -610,6 +610,9 @@ int main(int argc, char **argv)
                 strerror(errno));
         return 1;
     }
+    /* With port 0 the system picks one; the line below tells which. */
+    socklen_t length = sizeof address;
+    if (getsockname(listener, (struct sockaddr *)&address, &length) == 0) opt.port = ntohs(address.sin_port);
     report("listening on %s:%d, door %s%s", opt.listen_address.c_str(), opt.port, opt.door.c_str(),
          opt.stdio ? " (standard I/O on a pty)" : " (socket hand-over)");
 
