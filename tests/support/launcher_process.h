@@ -25,7 +25,9 @@ public:
     bool WaitForOutput(const std::string &text, int timeout_ms = 10000);
     // The error level reported for the node's door ("node N: door ended
     // with error level L"), -1 when none came in time, -2 for a signal.
-    int DoorLevel(int node, int timeout_ms = 10000);
+    // The visit counts the doors that ended on that node (on any node for
+    // node 0), from 1.
+    int DoorLevel(int node, int timeout_ms = 10000, int visit = 1);
     const std::string &output() const { return output_; }
 
     // Ends the launcher (SIGTERM, then SIGKILL for what is left of its

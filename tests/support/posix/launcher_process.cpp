@@ -84,13 +84,24 @@ bool LauncherProcess::WaitForOutput(const std::string &text, int timeout_ms)
     return true;
 }
 
-int LauncherProcess::DoorLevel(int node, int timeout_ms)
+int LauncherProcess::DoorLevel(int node, int timeout_ms, int visit)
 {
-    std::string prefix = "node " + std::to_string(node) + ": door ended with ";
-    if (!WaitForOutput(prefix, timeout_ms)) return -1;
-    std::string rest = output_.substr(output_.find(prefix) + prefix.size());
-    if (rest.compare(0, 12, "error level ") != 0) return -2;
-    return atoi(rest.c_str() + 12);
+    std::string prefix = (node > 0 ? "node " + std::to_string(node) : std::string()) + ": door ended with ";
+    long long end = NowMs() + timeout_ms;
+    for (;;) {
+        size_t at = std::string::npos;
+        int seen = 0;
+        for (size_t from = 0; seen < visit; seen++, from = at + 1)
+            if ((at = output_.find(prefix, from)) == std::string::npos) break;
+        if (seen == visit && output_.find('\n', at) != std::string::npos) {
+            std::string rest = output_.substr(at + prefix.size());
+            if (rest.compare(0, 12, "error level ") != 0) return -2;
+            return atoi(rest.c_str() + 12);
+        }
+        long long left = end - NowMs();
+        if (left <= 0 || out_fd_ < 0) return -1;
+        Read((int)(left < 50 ? left : 50));
+    }
 }
 
 bool LauncherProcess::WaitExit(int timeout_ms, int *status)
