@@ -87,7 +87,51 @@ bool CreateSurvivor(TelnetClient &client, const std::string &handle, char class_
 
 bool AtLobby(TelnetClient &client, int timeout_ms)
 {
-    return Expect(client, "[Q] RETURN TO BBS", timeout_ms) && Expect(client, "[S] STORY - 8 MONTHLY STAGES");
+    // In October the first way into the lobby passes the opening's question.
+    int seen = client.WaitForAny({"[S] STORY - 8 MONTHLY STAGES", "[G] GO STRAIGHT TO THE LOBBY"}, timeout_ms);
+    if (seen == 1) client.Type("g");
+    return Expect(client, "[S] STORY - 8 MONTHLY STAGES", timeout_ms) && Expect(client, "[Q] RETURN TO BBS");
+}
+
+std::string CoinWord(const AnsiScreen &screen)
+{
+    return StatusValue(screen, "CANDY") >= 0 ? "CANDY" : "TOKENS";
+}
+
+std::string HealthWord(const AnsiScreen &screen)
+{
+    return BarCells(screen, "SANITY") >= 0 ? "SANITY" : "HEALTH";
+}
+
+bool AtGuardian(TelnetClient &client)
+{
+    bool seen = client.WaitForEither("THE GUARDIAN BLOCKS YOUR PATH!", "THE HARVEST IS HUNGRY!") >= 0;
+    EXPECT_TRUE(seen) << "no guardian on the screen:\n" << client.Dump();
+    if (seen) client.WaitQuiet();
+    return seen;
+}
+
+int FinishRun(TelnetClient &client, int *stage_reached)
+{
+    int row, col;
+    for (int step = 0; step < 4; step++) {
+        // The Halloween finale's choices come between the last guardian
+        // and the final screen.
+        int seen = client.WaitForAny({"FINAL SCORE:", "CAMPAIGN COMPLETE", "[1] CLIMB THE STEEPLE",
+                                      "[1] PROTECT THE CANDLE", "HALLOWEEN - DAWN BREAKS"});
+        if (seen < 0) break;
+        if (seen == 0) {
+            client.WaitQuiet();
+            client.screen().find("FINAL SCORE:", &row, &col);
+            std::string line = client.screen().line(row);
+            size_t reached = line.find("BOSS REACHED: ");
+            if (stage_reached && reached != std::string::npos) *stage_reached = atoi(line.c_str() + reached + 14);
+            return atoi(line.c_str() + col - 1 + 12);
+        }
+        Press(client, seen == 1 || seen == 4 ? "c" : "1");
+    }
+    ADD_FAILURE() << "the run did not reach its final screen:\n" << client.Dump();
+    return -1;
 }
 
 bool ReachLobbyAsNewCaller(TelnetClient &client, const std::string &handle, char class_key)
@@ -210,27 +254,15 @@ FightEnd FightGuardian(TelnetClient &client, bool item_readied, int max_moves)
 
 int PlayStoryToTheEnd(TelnetClient &client, int *stage_reached)
 {
-    int row, col;
-    for (int step = 0; step < 12; step++) {
-        int seen = client.WaitForAny({"[4] BOSS", "FINAL SCORE:", "CAMPAIGN COMPLETE"});
-        if (seen == 2) {
-            Press(client, "c");
-            continue;
-        }
+    for (int stage = 0; stage < 8; stage++) {
+        int seen = client.WaitForAny({"[4] BOSS", "FINAL SCORE:", "CAMPAIGN COMPLETE", "[1] CLIMB THE STEEPLE"});
         if (seen < 0) break;
-        if (seen == 1) {
-            std::string line = client.screen().line((client.screen().find("FINAL SCORE:", &row, &col), row));
-            int score = atoi(line.c_str() + line.find("FINAL SCORE:") + 12);
-            size_t reached = line.find("BOSS REACHED: ");
-            if (stage_reached && reached != std::string::npos) *stage_reached = atoi(line.c_str() + reached + 14);
-            return score;
-        }
+        if (seen > 0) return FinishRun(client, stage_reached);
         client.Type("4");
-        if (!client.WaitFor("THE GUARDIAN BLOCKS YOUR PATH!") && !client.WaitFor("THE HARVEST IS HUNGRY!")) break;
+        if (!AtGuardian(client)) break;
         if (FightGuardian(client, false) == kFightUndecided) break;
-        // The next stage's menu (or the final screen) replaces the victory.
+        // The next stage's menu (or the end of the run) replaces the victory.
         client.WaitQuiet();
     }
-    ADD_FAILURE() << "the story did not reach its final screen:\n" << client.Dump();
-    return -1;
+    return FinishRun(client, stage_reached);
 }

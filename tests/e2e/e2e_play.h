@@ -40,7 +40,13 @@ bool AnswerMusic(TelnetClient &client, bool test_melody = false);
 bool CreateSurvivor(TelnetClient &client, const std::string &handle, char class_key = '2');
 // From a new connection to the lobby as a new caller.
 bool ReachLobbyAsNewCaller(TelnetClient &client, const std::string &handle, char class_key = '2');
+// Waits for the lobby (passing October's opening question).
 bool AtLobby(TelnetClient &client, int timeout_ms = 10000);
+// The words of the month: "CANDY" or "TOKENS", "SANITY" or "HEALTH".
+std::string CoinWord(const AnsiScreen &screen);
+std::string HealthWord(const AnsiScreen &screen);
+// Waits for a guardian's fight screen.
+bool AtGuardian(TelnetClient &client);
 
 // Sends a key and waits for the door's answer to be drawn.
 void Press(TelnetClient &client, const std::string &key);
@@ -61,9 +67,12 @@ enum FightEnd { kFightWon, kFightLost, kFightUndecided };
 // Continue) or the defeat's final screen.
 FightEnd FightGuardian(TelnetClient &client, bool item_readied, int max_moves = 90);
 
+// After a run's last guardian: through the completion screens (and the
+// Halloween finale) to the final screen; returns the final score shown and
+// the stage reached, -1 when the final screen did not come.
+int FinishRun(TelnetClient &client, int *stage_reached = nullptr);
 // Plays the story's stages from the stage menu on screen to the final
-// screen, fighting each guardian; returns the final score shown, -1 when
-// the run did not reach the final screen.
+// screen, fighting each guardian; returns as FinishRun.
 int PlayStoryToTheEnd(TelnetClient &client, int *stage_reached);
 
 #endif

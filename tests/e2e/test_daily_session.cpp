@@ -33,13 +33,10 @@ int PlayDaily(TelnetClient &caller)
     } else {
         caller.Type("2"); // rest
     }
-    if (caller.WaitForAny({"THE GUARDIAN BLOCKS YOUR PATH!", "THE HARVEST IS HUNGRY!"}) < 0) return -1;
-    caller.WaitQuiet();
+    if (!AtGuardian(caller)) return -1;
     if (FightGuardian(caller, false) == kFightUndecided) return -1;
-    if (!Expect(caller, "FINAL SCORE:")) return -1;
-    int row, col;
-    caller.screen().find("FINAL SCORE:", &row, &col);
-    int score = atoi(caller.screen().line(row).c_str() + col - 1 + 12);
+    int score = FinishRun(caller);
+    if (score < 0) return -1;
     if (!Expect(caller, "Your score was saved. The harvest remembers.")) return -1;
     caller.Type("c");
     return AtLobby(caller) ? score : -1;

@@ -58,13 +58,14 @@ TEST(StorySession, APlayedStoryIsRecordedAndShownInTheHallOfFame)
     caller.WaitQuiet();
     const AnsiScreen &screen = caller.screen();
     EXPECT_EQ(StatusValue(screen, "SCORE"), 0);
-    EXPECT_EQ(StatusValue(screen, "TOKENS"), 20);
+    const std::string coins = CoinWord(screen), health = HealthWord(screen);
+    EXPECT_EQ(StatusValue(screen, coins), 20);
 
     // Explore: each of the first three searches pays 5 tokens and 30 points
     // or costs health; the fourth finds nothing.
     for (int search = 1; search <= 4; search++) {
-        int score = StatusValue(screen, "SCORE"), tokens = StatusValue(screen, "TOKENS");
-        int health = BarCells(screen, "HEALTH");
+        int score = StatusValue(screen, "SCORE"), tokens = StatusValue(screen, coins);
+        int cells = BarCells(screen, health);
         caller.Type("1");
         if (search == 4) {
             ASSERT_TRUE(Expect(caller, "Nothing else remains here."));
@@ -72,11 +73,11 @@ TEST(StorySession, APlayedStoryIsRecordedAndShownInTheHallOfFame)
         }
         ASSERT_TRUE(Expect(caller, "YOU SEARCH THE DARKNESS. SOMETHING MOVES."));
         caller.WaitQuiet();
-        int found = StatusValue(screen, "TOKENS") - tokens;
+        int found = StatusValue(screen, coins) - tokens;
         if (search == 4 || found == 0) {
             EXPECT_EQ(StatusValue(screen, "SCORE"), score) << caller.Dump();
             if (search == 4) EXPECT_EQ(found, 0);
-            else EXPECT_LE(BarCells(screen, "HEALTH"), health) << caller.Dump();
+            else EXPECT_LE(BarCells(screen, health), cells) << caller.Dump();
         } else {
             EXPECT_EQ(found, 5) << caller.Dump();
             EXPECT_EQ(StatusValue(screen, "SCORE"), score + 30) << caller.Dump();
@@ -118,22 +119,21 @@ TEST(StorySession, APlayedStoryIsRecordedAndShownInTheHallOfFame)
     caller.Type("3");
     ASSERT_TRUE(Expect(caller, "[C] LEAVE TRUNK"));
     caller.WaitQuiet();
-    int row = Row(screen, "TOKENS: ");
+    int row = Row(screen, coins + ": ");
     ASSERT_GT(row, 0);
-    int tokens = atoi(screen.line(row).c_str() + screen.line(row).find("TOKENS: ") + 8);
-    EXPECT_EQ(tokens, StatusValue(screen, "TOKENS"));
+    int tokens = atoi(screen.line(row).c_str() + screen.line(row).find(coins + ": ") + coins.size() + 2);
+    EXPECT_EQ(tokens, StatusValue(screen, coins));
     bool readied = tokens >= 9;
     if (readied) {
         caller.Type("2");
-        ASSERT_TRUE(Expect(caller, "TOKENS: " + std::to_string(tokens - 9)));
+        ASSERT_TRUE(Expect(caller, coins + ": " + std::to_string(tokens - 9)));
     }
     caller.Type("c");
     ASSERT_TRUE(Expect(caller, "[1] EXPLORE  [2] PUZZLE"));
 
     // The guardian, then the rest of the story to its final screen.
     caller.Type("4");
-    ASSERT_TRUE(Expect(caller, "THE GUARDIAN BLOCKS YOUR PATH!"));
-    caller.WaitQuiet();
+    ASSERT_TRUE(AtGuardian(caller));
     FightEnd first = FightGuardian(caller, readied);
     ASSERT_NE(first, kFightUndecided) << caller.Dump();
     int reached = 0;
