@@ -397,6 +397,24 @@ int run_door_on_socket(const Caller &c, const std::string &dir, const std::strin
     return status;
 }
 
+/* The door's output to a telnet caller: a 0xFF byte (a CP437 character)
+ * goes out doubled, or the caller would take it for a telnet command. */
+bool send_door_output(int fd, const unsigned char *data, size_t length)
+{
+    unsigned char escaped[8192];
+    while (length > 0) {
+        size_t m = 0, used = 0;
+        for (; used < length && m + 2 <= sizeof escaped; used++) {
+            escaped[m++] = data[used];
+            if (data[used] == IAC && !opt.raw) escaped[m++] = IAC;
+        }
+        if (!write_all(fd, escaped, m)) return false;
+        data += used;
+        length -= used;
+    }
+    return true;
+}
+
 /* Standard I/O on a pseudo-terminal, as most Linux BBS servers run a native
  * door: the launcher relays between the caller and the pty, and ends the door
  * with SIGHUP (then SIGTERM, then SIGKILL) when the caller drops. */
@@ -419,16 +437,9 @@ int run_door_on_pty(const Caller &c, const std::string &dir, const std::string &
         struct pollfd p[2] = {{master, POLLIN, 0}, {caller_gone ? -1 : c.socket, POLLIN, 0}};
         poll(p, 2, 200);
         if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            unsigned char buffer[4096], escaped[8192];
+            unsigned char buffer[4096];
             ssize_t n = read(master, buffer, sizeof buffer);
-            if (n > 0 && !caller_gone) {
-                size_t m = 0;
-                for (ssize_t i = 0; i < n; i++) {
-                    escaped[m++] = buffer[i];
-                    if (buffer[i] == IAC && !opt.raw) escaped[m++] = IAC;
-                }
-                if (!write_all(c.socket, escaped, m)) caller_gone = true;
-            }
+            if (n > 0 && !caller_gone && !send_door_output(c.socket, buffer, (size_t)n)) caller_gone = true;
         }
         if (!caller_gone && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) {
             std::string data;
@@ -465,7 +476,8 @@ int run_door_on_pty(const Caller &c, const std::string &dir, const std::string &
     /* Whatever the door wrote last still reaches the caller. */
     unsigned char buffer[4096];
     ssize_t n;
-    while (!caller_gone && (n = read(master, buffer, sizeof buffer)) > 0) write_all(c.socket, buffer, (size_t)n);
+    while (!caller_gone && (n = read(master, buffer, sizeof buffer)) > 0)
+        if (!send_door_output(c.socket, buffer, (size_t)n)) break;
     close(master);
     return status;
 }
