@@ -473,10 +473,13 @@ int run_door_on_pty(const Caller &c, const std::string &dir, const std::string &
         pid_t r = waitpid(pid, &status, WNOHANG);
         if (r == pid) door_done = true;
     }
-    /* Whatever the door wrote last still reaches the caller. */
+    /* Whatever the door wrote last still reaches the caller; a process the
+     * door left behind may hold the terminal open, so this does not wait
+     * for the terminal to close, only for the output to stop. */
     unsigned char buffer[4096];
     ssize_t n;
-    while (!caller_gone && (n = read(master, buffer, sizeof buffer)) > 0)
+    struct pollfd rest = {master, POLLIN, 0};
+    while (!caller_gone && poll(&rest, 1, 100) > 0 && (n = read(master, buffer, sizeof buffer)) > 0)
         if (!send_door_output(c.socket, buffer, (size_t)n)) break;
     close(master);
     return status;
