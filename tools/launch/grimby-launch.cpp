@@ -59,7 +59,7 @@ void usage(FILE *out)
     fprintf(out,
             "usage: grimby-launch [options] [-- door arguments...]\n"
             "  --listen ADDR      address to listen on (default 127.0.0.1)\n"
-            "  --port N           TCP port (default 2323)\n"
+            "  --port N           TCP port (default 2323; 0 picks a free one)\n"
             "  --door PATH        door program (default: GRIMBY beside this program)\n"
             "  --nodes DIR        per-node directories go here (default ./nodes)\n"
             "  --dropfile KIND    door32 (default), doorsys, dorinfo or chain\n"
@@ -397,6 +397,24 @@ int run_door_on_socket(const Caller &c, const std::string &dir, const std::strin
     return status;
 }
 
+/* The door's output to a telnet caller: a 0xFF byte (a CP437 character)
+ * goes out doubled, or the caller would take it for a telnet command. */
+bool send_door_output(int fd, const unsigned char *data, size_t length)
+{
+    unsigned char escaped[8192];
+    while (length > 0) {
+        size_t m = 0, used = 0;
+        for (; used < length && m + 2 <= sizeof escaped; used++) {
+            escaped[m++] = data[used];
+            if (data[used] == IAC && !opt.raw) escaped[m++] = IAC;
+        }
+        if (!write_all(fd, escaped, m)) return false;
+        data += used;
+        length -= used;
+    }
+    return true;
+}
+
 /* Standard I/O on a pseudo-terminal, as most Linux BBS servers run a native
  * door: the launcher relays between the caller and the pty, and ends the door
  * with SIGHUP (then SIGTERM, then SIGKILL) when the caller drops. */
@@ -423,16 +441,9 @@ int run_door_on_pty(const Caller &c, const std::string &dir, const std::string &
         struct pollfd p[2] = {{master, POLLIN, 0}, {caller_gone ? -1 : c.socket, POLLIN, 0}};
         poll(p, 2, 200);
         if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            unsigned char buffer[4096], escaped[8192];
+            unsigned char buffer[4096];
             ssize_t n = read(master, buffer, sizeof buffer);
-            if (n > 0 && !caller_gone) {
-                size_t m = 0;
-                for (ssize_t i = 0; i < n; i++) {
-                    escaped[m++] = buffer[i];
-                    if (buffer[i] == IAC && !opt.raw) escaped[m++] = IAC;
-                }
-                if (!write_all(c.socket, escaped, m)) caller_gone = true;
-            }
+            if (n > 0 && !caller_gone && !send_door_output(c.socket, buffer, (size_t)n)) caller_gone = true;
         }
         if (!caller_gone && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) {
             std::string data;
@@ -466,10 +477,14 @@ int run_door_on_pty(const Caller &c, const std::string &dir, const std::string &
         pid_t r = waitpid(pid, &status, WNOHANG);
         if (r == pid) door_done = true;
     }
-    /* Whatever the door wrote last still reaches the caller. */
+    /* Whatever the door wrote last still reaches the caller; a process the
+     * door left behind may hold the terminal open, so this does not wait
+     * for the terminal to close, only for the output to stop. */
     unsigned char buffer[4096];
     ssize_t n;
-    while (!caller_gone && (n = read(master, buffer, sizeof buffer)) > 0) write_all(c.socket, buffer, (size_t)n);
+    struct pollfd rest = {master, POLLIN, 0};
+    while (!caller_gone && poll(&rest, 1, 100) > 0 && (n = read(master, buffer, sizeof buffer)) > 0)
+        if (!send_door_output(c.socket, buffer, (size_t)n)) break;
     close(master);
     return status;
 }
@@ -553,7 +568,7 @@ bool parse_options(int argc, char **argv)
             return false;
         }
     }
-    if (opt.port <= 0 || opt.port > 65535 || opt.max_nodes < 1 || opt.minutes < 1) {
+    if (opt.port < 0 || opt.port > 65535 || opt.max_nodes < 1 || opt.minutes < 1) {
         fprintf(stderr, "grimby-launch: a port, node count or minutes value is out of range\n");
         return false;
     }
@@ -614,6 +629,9 @@ int main(int argc, char **argv)
                 strerror(errno));
         return 1;
     }
+    /* With port 0 the system picks one; the line below tells which. */
+    socklen_t length = sizeof address;
+    if (getsockname(listener, (struct sockaddr *)&address, &length) == 0) opt.port = ntohs(address.sin_port);
     report("listening on %s:%d, door %s%s", opt.listen_address.c_str(), opt.port, opt.door.c_str(),
          opt.stdio ? " (standard I/O on a pty)" : " (socket hand-over)");
 
