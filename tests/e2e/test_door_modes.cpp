@@ -93,15 +93,17 @@ TEST(DoorModes, DoorSysWithTheSocketOnTheCommandLine)
     EXPECT_EQ(site.data_files().empty(), false);
 }
 
-TEST(DoorModes, DorInfoCaller)
+TEST(DoorModes, DorInfoAndChainTxtCallers)
 {
-    E2ESite site;
-    LauncherProcess launcher;
-    ASSERT_TRUE(site.Launch(launcher, {"--dropfile", "dorinfo", "--name", "Dory Info"}));
-    TelnetClient caller;
-    ASSERT_TRUE(caller.Connect(launcher.port()));
-    ASSERT_TRUE(ReachLobbyAsNewCaller(caller, "Dory", '5'));
-    caller.Type("q");
-    EXPECT_EQ(launcher.DoorLevel(1), 0) << launcher.output();
-    EXPECT_TRUE(caller.WaitClosed());
+    for (const char *kind : {"dorinfo", "chain"}) {
+        E2ESite site;
+        LauncherProcess launcher;
+        ASSERT_TRUE(site.Launch(launcher, {"--dropfile", kind, "--name", "Dory Info"}));
+        TelnetClient caller;
+        ASSERT_TRUE(caller.Connect(launcher.port()));
+        ASSERT_TRUE(ReachLobbyAsNewCaller(caller, "Dory", '5')) << kind;
+        caller.Type("q");
+        EXPECT_EQ(launcher.DoorLevel(1), 0) << kind << launcher.output();
+        EXPECT_TRUE(caller.WaitClosed()) << kind;
+    }
 }
