@@ -20,109 +20,33 @@
 #include "door_process.h"
 #include "dropfile_support.h"
 #include "testdir.h"
+#include "tmux_pane.h"
 
 namespace {
 
-std::string Quote(const std::string &text)
-{
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string RunCommand(const std::string &command)
-{
-    std::string out;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
-
-// One tmux server of the test's own, one pane running the door.
-class Pane {
+// The test door in a pane, started as a sysop would start it.
+class Pane : public TmuxPane {
 public:
-    // A server of its own per pane: a server still shutting down after the
-    // previous pane's kill-server must not refuse the next pane's session.
-    explicit Pane(const TestDir &dir)
-        : dir_(dir), server_("doorkit-" + std::to_string(getpid()) + "-" + std::to_string(next_id_++)) {}
-    ~Pane() { Tmux("kill-server"); }
+    explicit Pane(const TestDir &dir) : TmuxPane(dir), dir_(dir) {}
 
-    static bool Available() { return system("tmux -V >/dev/null 2>&1") == 0; }
-
-    // Starts the door in a rows x 80 pane; the shell around it records the
-    // terminal settings before and after, and the door's exit code.
     bool Start(const std::string &args, int rows = 27,
                const std::vector<std::pair<std::string, std::string>> &env = {})
     {
-        std::string vars = "DOORKIT_TEST_DOOR=1 DOORKIT_TEST_DOOR_ARGS=" + Quote(args) +
-                           " DOORKIT_TEST_MARK=" + Quote(dir_.path("mark.log"));
-        for (const auto &pair : env) vars += " " + pair.first + "=" + Quote(pair.second);
-        std::string script = "cd " + Quote(dir_.root()) + " && stty -g > stty.before; env " + vars + " " +
-                             Quote(TestSelfExe()) + "; echo $? > rc.tmp; stty -g > stty.tmp; mv stty.tmp stty.after; mv rc.tmp rc; sleep 60";
-        return Tmux("new-session -d -s door -x 80 -y " + std::to_string(rows) + " " + Quote(script)) == 0;
-    }
-
-    std::string Screen() { return RunCommand("tmux -L " + server_ + " capture-pane -p -t door 2>/dev/null"); }
-
-    // The screen once it shows the text, or what it showed at the end.
-    std::string WaitFor(const std::string &text, int timeout_ms = 10000)
-    {
-        std::string screen;
-        for (int waited = 0; waited < timeout_ms; waited += 50) {
-            screen = Screen();
-            if (screen.find(text) != std::string::npos) return screen;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return screen;
-    }
-
-    void Keys(const std::string &keys) { Tmux("send-keys -t door " + keys); }
-
-    // The door's process: the child of the pane's shell.
-    pid_t DoorPid()
-    {
-        std::string shell = RunCommand("tmux -L " + server_ + " display -p -t door '#{pane_pid}' 2>/dev/null");
-        std::string child = RunCommand("pgrep -P " + std::to_string(atoi(shell.c_str())));
-        return (pid_t)atoi(child.c_str());
-    }
-
-    // The door's exit code once it has ended; -1 when it did not.
-    int ExitCode(int timeout_ms = 10000)
-    {
-        for (int waited = 0; waited < timeout_ms; waited += 50) {
-            if (dir_.exists("rc")) return atoi(dir_.read("rc").c_str());
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return -1;
-    }
-
-    bool TerminalRestored()
-    {
-        for (int waited = 0; waited < 5000 && !dir_.exists("stty.after"); waited += 50)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return dir_.exists("stty.after") && dir_.read("stty.before") == dir_.read("stty.after");
+        std::string vars = "DOORKIT_TEST_DOOR=1 DOORKIT_TEST_DOOR_ARGS=" + ShellQuote(args) +
+                           " DOORKIT_TEST_MARK=" + ShellQuote(dir_.path("mark.log"));
+        for (const auto &pair : env) vars += " " + pair.first + "=" + ShellQuote(pair.second);
+        return TmuxPane::Start("env " + vars + " " + ShellQuote(TestSelfExe()), rows);
     }
 
 private:
-    int Tmux(const std::string &arguments)
-    {
-        return system(("env -u TMUX tmux -L " + server_ + " " + arguments + " >/dev/null 2>&1").c_str());
-    }
-
-    static inline int next_id_ = 0;
     const TestDir &dir_;
-    std::string server_;
 };
 
 class Console : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!Pane::Available()) GTEST_SKIP() << "tmux is not installed";
+        if (!ProgramInstalled("tmux")) GTEST_SKIP() << "tmux is not installed";
     }
     TestDir dir;
 };
@@ -252,7 +176,7 @@ TEST_F(Console, CancellingTheNamePromptEndsWithZero)
         ASSERT_TRUE(pane.Start("-L"));
         pane.WaitFor("Please enter your name:");
         if (std::string(key) == "SIGTERM") {
-            pid_t door = pane.DoorPid();
+            pid_t door = pane.ProgramPid();
             ASSERT_GT(door, 1);
             kill(door, SIGTERM);
         } else {
