@@ -120,7 +120,7 @@ int ODComOpen(tPortHandle p)
     if (!p) return ODCOM_FAIL;
     if (p->bIsOpen) return ODCOM_OK;
     if (p->nMethod == ODCOM_METHOD_NONE || p->nMethod == ODCOM_METHOD_DOOR32) {
-        if (ODComPlatOpenDoor32(p) == ODCOM_OK) {
+        if (ODComPlatLoadDoor32(p) == ODCOM_OK) {
             p->nMethod = ODCOM_METHOD_DOOR32;
             ODComMarkOpen(p);
             return ODCOM_OK;

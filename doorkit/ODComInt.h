@@ -78,7 +78,7 @@ void ODComSerialDeviceName(char *out, size_t size, unsigned number);
 int  ODComPlatAlloc(ODComPort *port);
 void ODComPlatFree(ODComPort *port);
 /* Opening: each 0 or 1. A failed open leaves nothing open behind it. */
-int  ODComPlatOpenDoor32(ODComPort *port);
+int  ODComPlatLoadDoor32(ODComPort *port);
 int  ODComPlatOpenSerial(ODComPort *port);
 int  ODComPlatOpenStdio(ODComPort *port);
 /* Adopts an inherited socket: saves TCP_NODELAY and turns it off. */

@@ -149,7 +149,7 @@ static speed_t ODComSpeedConstant(uint32_t bps)
 
 /* ---- opening ---- */
 
-int ODComPlatOpenDoor32(ODComPort *port)
+int ODComPlatLoadDoor32(ODComPort *port)
 {
     ODComPlat *plat = port->pPlat;
     void *lib = dlopen(szODComDoor32Library, RTLD_NOW | RTLD_LOCAL);

@@ -96,7 +96,7 @@ static int ODComSocketReadable(SOCKET s)
 
 /* ---- opening ---- */
 
-int ODComPlatOpenDoor32(ODComPort *port)
+int ODComPlatLoadDoor32(ODComPort *port)
 {
     ODComPlat *plat = port->pPlat;
     HMODULE lib = LoadLibraryA(szODComDoor32Library);
