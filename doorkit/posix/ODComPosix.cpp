@@ -334,6 +334,11 @@ int ODComPlatCarrier(ODComPort *port, int *carrier)
         int fd = (int)port->nHandle;
         struct pollfd p = {fd, POLLIN, 0};
         int n = poll(&p, 1, 0);
+        /* A signal landing in the poll is no reason to hang up on the caller. */
+        if (n < 0 && errno == EINTR) {
+            *carrier = 1;
+            return ODCOM_OK;
+        }
         if (n < 0 || (p.revents & (POLLERR | POLLNVAL))) return ODCOM_OK;
         if (n == 0) {
             *carrier = 1;

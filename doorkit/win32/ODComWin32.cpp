@@ -84,6 +84,8 @@ static DWORD ODComWaitHandles(HANDLE *handles, DWORD count, uint32_t wait_ms)
 }
 
 /* Readability of the socket without waiting: 1 readable, 0 not, -1 failed. */
+/* 1 readable, 0 not yet, -1 the socket is unusable. A call that failed for
+ * a passing reason counts as "not yet", so it never hangs up on a caller. */
 static int ODComSocketReadable(SOCKET s)
 {
     fd_set set;
@@ -91,7 +93,9 @@ static int ODComSocketReadable(SOCKET s)
     FD_SET(s, &set);
     timeval zero = {0, 0};
     int n = select(0, &set, nullptr, nullptr, &zero);
-    return n < 0 ? -1 : n > 0;
+    if (n >= 0) return n > 0;
+    int error = WSAGetLastError();
+    return error == WSAEINTR || error == WSAEINPROGRESS || error == WSAENOBUFS ? 0 : -1;
 }
 
 /* ---- opening ---- */
