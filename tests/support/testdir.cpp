@@ -24,6 +24,10 @@ TestDir::TestDir()
 TestDir::~TestDir()
 {
     std::error_code ec;
+    // Windows keeps a process's current directory: leave it first, or the
+    // directory outlives the test (the game moves into its own directory).
+    fs::path current = fs::current_path(ec);
+    if (!ec && current.string().rfind(root_, 0) == 0) fs::current_path(fs::temp_directory_path(), ec);
     fs::remove_all(root_, ec);
 }
 
