@@ -157,11 +157,20 @@ void   od_parse_cmd_line(const char *command_line);
 char **od_split_cmd_line(const char *command_line, int *argc);
 
 /* ---- output ---- */
+/* Lets the compiler check od_printf's arguments against its format. */
+#if defined(__MINGW32__)
+#define OD_PRINTF_FORMAT __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
+#define OD_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))
+#else
+#define OD_PRINTF_FORMAT
+#endif
+
 void od_disp(const char *buffer, int size, int local_echo);
 void od_disp_str(const char *text);
 void od_putch(int ch);
 void od_repeat(char value, uint8_t times);
-int  od_printf(const char *format, ...);
+int  od_printf(const char *format, ...) OD_PRINTF_FORMAT;
 void od_clr_scr(void);
 void od_clr_line(void);
 void od_set_color(int foreground, int background);
