@@ -6,12 +6,15 @@
 #   ./dev.sh test                 install what is missing, build every preset,
 #                                 run every test natively and under Wine
 #   ./dev.sh build PRESET         build one preset (native, release, win64, win32)
+#   ./dev.sh fuzz [SECONDS]       install clang, build the fuzzers, run each for
+#                                 SECONDS (default 60); non-zero on a finding
 set -euo pipefail
 cd "$(dirname "$0")"
 
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev pkg-config)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb)
 TEST_PACKAGES=(ansilove inetutils-telnet tmux)
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -88,9 +91,30 @@ cmd_test() {
   return $status
 }
 
+# Each fuzzer grows its corpus in build/fuzz/corpus/, starting from the
+# seeds in tests/fuzz/seeds/; a finding is written to build/fuzz/findings/.
+cmd_fuzz() {
+  local seconds="${1:-60}"
+  ensure_packages "${NATIVE_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+  build fuzz
+  mkdir -p build/fuzz/findings
+  local status=0
+  for fuzzer in fuzz_parsers fuzz_session; do
+    mkdir -p "build/fuzz/corpus/$fuzzer"
+    echo "dev.sh: $fuzzer for ${seconds} s"
+    # In build/fuzz: the door kit writes its files in the current directory.
+    (cd build/fuzz && tests/fuzz/$fuzzer -max_total_time="$seconds" -timeout=10 -max_len=4096 \
+      -artifact_prefix="findings/$fuzzer-" -print_final_stats=1 \
+      "corpus/$fuzzer" "../../tests/fuzz/seeds/$fuzzer") || status=1
+  done
+  [ $status -eq 0 ] || echo "dev.sh: the fuzzers found something: build/fuzz/findings/"
+  return $status
+}
+
 case "${1:-}" in
   play) shift; cmd_play "$@" ;;
   test) cmd_test ;;
+  fuzz) shift; cmd_fuzz "$@" ;;
   build) ensure_packages "${NATIVE_PACKAGES[@]}"; build "${2:?preset}" ;;
-  *) sed -n '2,9p' "$0"; exit 2 ;;
+  *) sed -n '2,10p' "$0"; exit 2 ;;
 esac

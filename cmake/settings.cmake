@@ -22,6 +22,15 @@ if(GRIMBY_SANITIZE AND NOT WIN32)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(GRIMBY_FUZZ AND NOT WIN32)
+  # Every unit carries the fuzzer's coverage counters; only the fuzzers
+  # link its driver. clang evaluates the compile-time picture checks in
+  # more steps than it allows by default.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer -fconstexpr-steps=200000000)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 if(WIN32)
   # Static runtime: the programs run on a machine without MinGW's DLLs.
   add_link_options(-static -static-libgcc -static-libstdc++)
