@@ -8,7 +8,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "ansiscreen.h"
 #include "session.h"
@@ -61,6 +63,16 @@ public:
             }
             Sleep(10);
         }
+    }
+    // Answers each text, once it shows, with its keys; false at the first
+    // text that does not come.
+    bool Answer(std::initializer_list<std::pair<const char *, const char *>> steps)
+    {
+        for (const auto &step : steps) {
+            if (!WaitFor(step.first)) return false;
+            Type(step.second);
+        }
+        return true;
     }
     void Type(const std::string &bytes)
     {
@@ -148,16 +160,12 @@ protected:
 
     bool ReachLobby()
     {
-        if (!caller.WaitFor("[Y] ENABLE SOUND  [N] SILENT")) return false;
-        caller.Type("n");
-        if (!caller.WaitFor("CHOOSE YOUR SURVIVOR")) return false;
-        caller.Type("Lamplighter\r");
-        if (!caller.WaitFor("[Y] YES, KEEP IT")) return false;
-        caller.Type("y");
-        if (!caller.WaitFor("CHOOSE M / F")) return false;
-        caller.Type("f");
-        if (!caller.WaitFor("CHOOSE YOUR CLASS")) return false;
-        caller.Type("2");
+        if (!caller.Answer({{"[Y] ENABLE SOUND  [N] SILENT", "n"},
+                            {"CHOOSE YOUR SURVIVOR", "Lamplighter\r"},
+                            {"[Y] YES, KEEP IT", "y"},
+                            {"CHOOSE M / F", "f"},
+                            {"CHOOSE YOUR CLASS", "2"}}))
+            return false;
         // The real clock decides the month; October asks its question first.
         uint64_t end = TestNowMs() + 15000;
         int row, col;
@@ -199,21 +207,15 @@ protected:
 TEST_F(WindowsDoor, ACallerCreatesASurvivorAndLeavesFromTheLobby)
 {
     ASSERT_TRUE(ReachLobby());
-    caller.Type("h");
-    ASSERT_TRUE(caller.WaitFor("No Story Mode scores recorded yet."));
-    caller.Type("c");
-    ASSERT_TRUE(caller.WaitFor("[S] STORY - 8 MONTHLY STAGES"));
-    caller.Type("s");
-    ASSERT_TRUE(caller.WaitFor("[C] CONTINUE     [Q] BACK TO LOBBY"));
-    caller.Type("c");
-    ASSERT_TRUE(caller.WaitFor("[1] EXPLORE    [2] PUZZLE"));
-    caller.Type("1");
-    ASSERT_TRUE(caller.WaitFor("SOMETHING MOVES."));
-    caller.Type("c");
-    ASSERT_TRUE(caller.WaitFor("[1] EXPLORE"));
-    caller.Type("q");
-    ASSERT_TRUE(caller.WaitFor("[Q] RETURN TO BBS"));
-    caller.Type("q");
+    // The hall, then a story begun, one search, and back out.
+    ASSERT_TRUE(caller.Answer({{"[S] STORY - 8 MONTHLY STAGES", "h"},
+                               {"No Story Mode scores recorded yet.", "c"},
+                               {"[S] STORY - 8 MONTHLY STAGES", "s"},
+                               {"[C] CONTINUE     [Q] BACK TO LOBBY", "c"},
+                               {"[1] EXPLORE    [2] PUZZLE", "1"},
+                               {"SOMETHING MOVES.", "c"},
+                               {"[1] EXPLORE", "q"},
+                               {"[Q] RETURN TO BBS", "q"}}));
     EXPECT_EQ(ExitCode(), 0);
     EXPECT_NE(Profile().find("Lamplighter"), std::string::npos) << DataFiles();
     EXPECT_EQ(dir.read("data/story.tsv"), "");  // an abandoned run records nothing
