@@ -1,8 +1,9 @@
-// fuzz_parsers.cpp -- coverage-guided fuzzing of every parser that reads a
-// file someone else wrote: the drop files (with their write-back), the
-// settings file, profiles, handles, score and leaderboard tables, and the
-// command-line splitter. The first byte picks the parser; the rest is the
-// file. Any crash, overrun or undefined behaviour is a finding.
+// fuzz_parsers.cpp -- coverage-guided fuzzing of every parser that reads
+// bytes someone else wrote: the drop files (with their write-back), the
+// settings file, profiles, handles, score and leaderboard tables, the
+// command-line splitter and the chat client's JSON reader. The first byte
+// picks the parser; the rest is the file. Any crash, overrun or undefined
+// behaviour is a finding.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,6 +18,7 @@
 #include "doorkit.h"
 #include "interbbs.h"
 #include "profile.h"
+#include "qorb_json.h"
 #include "scores.h"
 #include "scores_io.h"
 #include "storage.h"
@@ -27,7 +29,7 @@ const char *const kDropFiles[] = {"DOOR32.SYS",   "DOOR.SYS",    "DORINFO1.DEF",
                                   "SFDOORS.DAT",  "EXITINFO.BBS", "BBSDEV.DRP",  "DORINFO3.DEF", "USERINFO.DAT"};
 const int kDropKinds = (int)(sizeof kDropFiles / sizeof kDropFiles[0]);
 
-enum { kConfig = kDropKinds, kProfile, kHandle, kScores, kBoard, kCommandLine, kChoices };
+enum { kConfig = kDropKinds, kProfile, kHandle, kScores, kBoard, kCommandLine, kJson, kChoices };
 
 // The files go to a directory of the fuzzer's own in the current one,
 // used again by the next run.
@@ -98,6 +100,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         interbbs_parse_row(text.c_str(), &row);
         static interbbs_row rows[600];
         interbbs_read_rows(WriteFile("board.tsv", data, size).c_str(), rows, 600);
+    } else if (choice == kJson) {
+        static cj_doc doc;
+        if (cj_parse(&doc, text.c_str())) {
+            char value[64];
+            cj_get(&doc, "status", value, sizeof value);
+            cj_get(&doc, "", value, 1);
+            cj_number(&doc, "since");
+        }
     } else {
         std::basic_string<tODWideChar> wide;
         for (size_t i = 0; i + 1 < size; i += 2) wide.push_back((tODWideChar)(data[i] | data[i + 1] << 8));
