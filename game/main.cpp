@@ -33,12 +33,14 @@ static const char *const october_opening[10] = {
 
 /* Waits up to ms for a key and returns it, or 0. The wait ends the moment a
  * key arrives, so a polling loop does not add its poll interval to every
- * key the caller types. */
+ * key the caller types. Keys are those od_get_key gives: the LF that many
+ * terminals send after Enter is none, or every Enter would redraw the lobby
+ * twice. Cursor and function keys are no lobby key either. */
 static int wait_key(uint32_t ms)
 {
     tODInputEvent event;
     if (!od_get_input(&event, ms, GETIN_RAW)) return 0;
-    if (event.EventType != EVENT_CHARACTER) return 0;
+    if (event.EventType != EVENT_CHARACTER || event.chKeyPress == 10) return 0;
     return event.chKeyPress;
 }
 

@@ -652,8 +652,15 @@ TEST_F(EntrySession, IdleLobbyWalksTheFigureAndAnUnknownKeyRedraws)
     EXPECT_TRUE(caller->Find("THE STORM-EGG HEIST"));
     caller->Type("c");  // chat is off: C is one more key that does nothing but redraw
     ASSERT_TRUE(caller->WaitForLobby());
+    // A line feed, as terminals send after Enter, is no key: Z then LF
+    // redraws once, not twice (keys are taken in order, so a second redraw
+    // would come before Q).
+    size_t drawn = Count(caller->Transcript(), "[Q] RETURN TO BBS");
+    caller->Type("Z\n");
+    ASSERT_TRUE(caller->WaitForLobby());
     caller->Type("q");
     EXPECT_EQ(Ended(), 0);
+    EXPECT_EQ(Count(caller->Transcript(), "[Q] RETURN TO BBS"), drawn + 1);
 }
 
 TEST_F(EntrySession, MidnightAtTheMonthsEndRedrawsTheLobbyForTheNewMonth)
