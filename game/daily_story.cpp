@@ -7,17 +7,17 @@
 #include "doorkit.h"
 #include "run.h"
 #include "scene.h"
-#include "scores.h"
 #include "screen.h"
 #include "season.h"
 
 /* The caller's choice: '1', '2', or 0 when the run is being abandoned
  * (Q or Escape, a quit already asked for, or the caller gone -- a dropped
- * caller abandons the run so the day's reservation is given back). */
+ * caller abandons the run so the day's reservation is given back). Keys
+ * come decoded, as everywhere in a run: a cursor key is not an Escape. */
 static int daily_choice_key(void)
 {
     for (;;) {
-        int key = scores_wait_key();
+        int key = run_key();
         if (key == 0 || key == 'q' || key == 'Q' || key == 27) {
             quit_requested = 1;
             return 0;

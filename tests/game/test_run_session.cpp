@@ -720,6 +720,21 @@ TEST_F(RunSession, ACursorKeyIsNotAnEscape)
     EXPECT_EQ(Read("data/story.tsv"), "");
 }
 
+TEST_F(RunSession, ACursorKeyAtTheDailyMissionChoiceIsNotAnEscape)
+{
+    Start(2026, 4, 9);
+    Play(1, [&] {
+        ASSERT_TRUE(caller->WaitFor("[C] CONTINUE"));
+        caller->Type("c");
+        ASSERT_TRUE(caller->WaitFor("[2] TAKE THE SAFER ROUTE"));
+        caller->Type("\x1b[A\x1b[B", false);  // Up and Down: nothing happens
+        caller->Type("2");
+        ASSERT_TRUE(caller->WaitFor("THE PATIENT PATH")) << caller->Screen();
+        EXPECT_EQ(daily_reserved, 1);  // still playing the day
+        caller->Type("q", false);
+    });
+}
+
 // ---- a caller who drops ----
 // The kit stops the session when carrier goes, gives the game a moment to
 // finish, then ends the process with exit code 1; what the run did in that
