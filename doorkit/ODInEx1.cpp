@@ -393,6 +393,7 @@ void od_init(void)
             od_control.caller_ansi = 1;
             od_control.caller_time_left = 60;
         }
+        /* A location the sysop gave with -LOCATION is kept. */
         if (!od_control.caller_location[0]) {
             if (od_control.system_name[0])
                 ODStringCopy(od_control.caller_location, od_control.system_name, sizeof od_control.caller_location);

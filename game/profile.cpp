@@ -163,6 +163,7 @@ int profile_parse_line(const char *line, char *handle, size_t handle_size, int *
     if (!p) return 0;
     p = profile_number(p, &class_value);
     if (!p) return 0;
+    /* The dialogue stores 0 or 1; anything else is a damaged file. */
     if (gender_value != 0 && gender_value != 1) return 0;
     if (class_value < 0 || class_value >= PLAYER_CLASSES) return 0;
     memcpy(handle, line, length);

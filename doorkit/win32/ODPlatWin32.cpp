@@ -152,7 +152,8 @@ int ODSemaphoreDown(tODSemaphoreHandle semaphore, uint32_t timeout_ms)
 
 int ODPlatGetWindowsSubsystem(void)
 {
-    char path[MAX_PATH];
+    /* Longer than MAX_PATH: a door directory deep in a BBS tree may be. */
+    char path[2048];
     DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
     if (n == 0 || n >= sizeof path) return 0;
     FILE *f = fopen(path, "rb");
@@ -283,7 +284,8 @@ int ODDirGetCurrent(char *out, size_t out_size)
 
 int ODPlatProgramDirectory(char *out, size_t out_size)
 {
-    char path[MAX_PATH];
+    /* Longer than MAX_PATH: a door directory deep in a BBS tree may be. */
+    char path[2048];
     DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
     if (n == 0 || n >= sizeof path) return ODPLAT_FAIL;
     char *slash = strrchr(path, '\\');
