@@ -47,6 +47,8 @@ static int  nSequenceLength = 0;
 static int  bDoorwayMode = 0;
 static int  bDoorwayPending = 0;
 
+static int ODGetInDeliverFirst(tODInputEvent *out, uint32_t remote);
+
 /* ---- waiting ---- */
 
 /* Milliseconds to the deadline on the session clock; 0 once it has passed. */
@@ -98,7 +100,10 @@ char od_get_key(int wait)
     for (;;) {
         tODInputEvent event;
         int got;
-        if (wait) got = ODGetInNextEvent(&event, nullptr, nullptr);
+        /* Bytes a decoded read took from the queue but did not use come
+         * first, so a game that mixes both kinds of read loses no key. */
+        if (!bDoorwayMode && nSequenceLength > 0) got = ODGetInDeliverFirst(&event, 1);
+        else if (wait) got = ODGetInNextEvent(&event, nullptr, nullptr);
         else got = hODInputQueue && ODInQueueGetNextEvent(hODInputQueue, &event, 0) == ODINQ_OK;
         if (got != 1) return 0;
         od_control.last_key_local = event.bFromRemote ? 0 : 1;

@@ -103,7 +103,7 @@ void combat(void)
             put(3, 16, 12, notice);
             notice = 0;
         }
-        int key = run_key();
+        int key = screen_key();
         if (key == 0) continue;
         if (key == 'Q' || key == 'q' || key == 27) {
             quit_requested = 1;

@@ -17,7 +17,7 @@
 static int daily_choice_key(void)
 {
     for (;;) {
-        int key = run_key();
+        int key = screen_key();
         if (key == 0 || key == 'q' || key == 'Q' || key == 27) {
             quit_requested = 1;
             return 0;

@@ -21,7 +21,7 @@ void puzzle(void)
     prose(8, 14, text, 40);
     prose(12, 7, choices, 40);
     put(3, 16, 11, "CHOOSE 1 / 2 / 3");
-    int key = run_key();
+    int key = screen_key();
     /* A caller who is gone gives no answer, so no wrong one either. */
     if (key == 0) return;
     if (key != 'Q' && key != 'q' && key != 27 && quit_requested) return;

@@ -16,18 +16,6 @@ static int is_quit_key(int key)
     return key == 'Q' || key == 'q' || key == 27;
 }
 
-int run_key(void)
-{
-    /* Keys are read decoded: a cursor key's escape sequence must not be
-     * taken for Escape (abandon) followed by letters. */
-    while (game_online()) {
-        tODInputEvent event;
-        if (!od_get_input(&event, 1000, GETIN_NORMAL)) continue;
-        if (event.EventType == EVENT_CHARACTER && event.chKeyPress != 0) return event.chKeyPress;
-    }
-    return 0;
-}
-
 /* ---- where a run ends ----
  * Recording, and giving a daily's day back, belong to the results and daily
  * modules: every ending of a run passes through one of these two. */
@@ -118,7 +106,7 @@ static void trunk(void)
         /* Keys that buy nothing leave the page as it is. */
         int key, bought = RUN_BUY_NONE;
         do {
-            key = run_key();
+            key = screen_key();
             if (key == 0 || key == 'C' || key == 'c' || is_quit_key(key)) {
                 quit_requested = 0;
                 return;
@@ -167,7 +155,7 @@ static void stage(int s)
     scene(stage_clues[s]);
     stage_menu(1);
     for (;;) {
-        int key = run_key();
+        int key = screen_key();
         if (key == 0) return;
         if (is_quit_key(key)) {
             quit_requested = 1;
@@ -211,7 +199,7 @@ void run_halloween_finale(int daily)
           39);
     put(3, 13, 14, "[1] CLIMB THE STEEPLE");
     put(3, 15, 11, "[2] LIGHT THE WARD LANTERN");
-    int key = run_key();
+    int key = screen_key();
     /* A caller who is gone chooses nothing: the result stands as it is. */
     if (key == 0 || finale_step_ends(run_finale_bell(key))) {
         record(daily);
@@ -226,7 +214,7 @@ void run_halloween_finale(int daily)
           39);
     put(3, 13, 11, "[1] PROTECT THE CANDLE");
     put(3, 15, 11, "[2] THROW IT INTO THE DARK");
-    key = run_key();
+    key = screen_key();
     if (key == 0 || finale_step_ends(run_finale_flame(key))) {
         record(daily);
         return;
@@ -320,7 +308,7 @@ static void daily(void)
     if (d % 3 == 1) {
         scene("THE SHADOWS OFFER A CHOICE");
         put(3, 10, 14, season_index == 9 ? "[1] SEARCH FOR CANDY [2] REST" : "[1] SEARCH FOR TOKENS [2] REST");
-        run_shadow_choice(run_key());
+        run_shadow_choice(screen_key());
     } else {
         puzzle();
     }

@@ -80,10 +80,6 @@ const char *run_finale_flame(int key);
 
 /* ---- the run ---- */
 
-/* Waits for the caller's next plain key (cursor and function keys are
- * skipped); 0 once the caller is gone or the session has ended. */
-int run_key(void);
-
 /* The Halloween finale after the last guardian (daily 0 story, 1 daily):
  * the bell, the flame and the dawn; records the result in every case. */
 void run_halloween_finale(int daily);

@@ -48,9 +48,6 @@ int export_scores(void);
 int scores_format_ansi(char *out, unsigned size, const score_entry *entries, int count, int daily);
 int scores_format_text(char *out, unsigned size, const score_entry *entries, int count, int daily);
 
-/* The next key the caller types (cursor and function keys skipped); 0 once
- * the caller is gone or the session has stopped. */
-int scores_wait_key(void);
 
 /* The hall of fame: the story and daily tables and the InterBBS
  * leaderboards; returns to the lobby on C, Q or Escape. */

@@ -46,22 +46,10 @@ static void hall_boards(int view)
     put(3, 22, 11, "[A] ALL  [S] STORY  [D] DAILY  [C] RETURN");
 }
 
-int scores_wait_key(void)
-{
-    while (game_online()) {
-        int key = (unsigned char)od_get_key(1);
-        if (key) return key;
-        /* A cursor or function key is a 0 and its code; a 0 with nothing
-         * after it means the session has stopped. */
-        if (od_get_key(0) == 0) return 0;
-    }
-    return 0;
-}
-
 /* The next key, upper-cased; 0 once the caller is gone. */
 static int hall_key(void)
 {
-    int key = scores_wait_key();
+    int key = screen_key();
     return key >= 'a' && key <= 'z' ? key - ('a' - 'A') : key;
 }
 

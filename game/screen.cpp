@@ -5,6 +5,7 @@
 #include "art.h"
 #include "season.h"
 #include "doorkit.h"
+#include "online.h"
 
 #include <ctype.h>
 #include <stdarg.h>
@@ -71,6 +72,20 @@ void header(const char *title)
     put((int)length + 17, 2, 8, szRule);
 }
 
+/* ---- keys ---- */
+
+int screen_key(void)
+{
+    /* Keys are read decoded: the escape sequence of a cursor key must not
+     * be taken for Escape (quit) followed by letters. */
+    while (game_online()) {
+        tODInputEvent event;
+        if (!od_get_input(&event, 1000, GETIN_NORMAL)) continue;
+        if (event.EventType == EVENT_CHARACTER && event.chKeyPress != 0) return event.chKeyPress;
+    }
+    return 0;
+}
+
 /* ---- continue prompt ---- */
 
 void waitc(void)
@@ -78,15 +93,8 @@ void waitc(void)
     put(4, 23, 7, in_adventure ? "[C] CONTINUE     [Q] BACK TO LOBBY"
                                : "[C] CONTINUE     [Q] RETURN TO BBS");
     for (;;) {
-        int key = (unsigned char)od_get_key(1);
-        if (key == 0) {
-            /* A cursor or function key is a 0 and its key code; a 0 with
-             * nothing after it means the session has stopped (the caller
-             * is gone), so there is nothing left to wait for. */
-            if (od_get_key(0) == 0) return;
-            if (quit_requested) return;
-            continue;
-        }
+        int key = screen_key();
+        if (key == 0) return; /* the caller is gone: nothing left to wait for */
         key = toupper(key);
         if (key == 'C') return;
         if (key == 'Q' || key == 27) {

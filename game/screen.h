@@ -40,6 +40,11 @@ int putf(int column, int row, int colour, const char *format, ...)
  * null. */
 void header(const char *title);
 
+/* Waits for the caller's next plain key, decoded: a cursor or function key
+ * is skipped, never taken for an Escape and letters. 0 once the caller is
+ * gone or the session has ended. */
+int screen_key(void);
+
 /* The continue-or-quit prompt: returns on C, on Q or Escape (setting
  * quit_requested), on any key once quit_requested is set, and when the
  * caller is gone. */

@@ -707,6 +707,7 @@ TEST_F(RunSession, ACursorKeyIsNotAnEscape)
     Start(2026, 3, 10);
     Play(0, [&] {
         ASSERT_TRUE(caller->WaitFor("[C] CONTINUE"));
+        caller->Type("\x1b[B", false);  // Down at a continue prompt: nothing happens
         caller->Type("c");
         ASSERT_TRUE(caller->WaitFor("[1] EXPLORE"));
         caller->Type("\x1b[A\x1b[6~", false);  // Up and Page Down: nothing happens

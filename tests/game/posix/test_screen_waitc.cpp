@@ -49,8 +49,16 @@ TEST(Waitc, QuitOrEscapeAsksToLeave)
     EXPECT_EQ(wait_with("aqC"), "C");
     EXPECT_EQ(quit_requested, 1);
     quit_requested = 0;
-    EXPECT_EQ(wait_with("\x1b" "C"), "C");
+    EXPECT_EQ(wait_with("\x1b" "1"), "1");
     EXPECT_EQ(quit_requested, 1);
+}
+
+TEST(Waitc, ACallersCursorKeyIsNoEscape)
+{
+    quit_requested = 0;
+    // Up as ANSI and as VT52 sends it, then Continue.
+    EXPECT_EQ(wait_with("\x1b[A\x1b" "AcR"), "R");
+    EXPECT_EQ(quit_requested, 0);
 }
 
 TEST(Waitc, AnyKeyWhenLeavingIsAlreadyAsked)
