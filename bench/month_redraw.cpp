@@ -10,6 +10,7 @@
 #include "ODPlat.h"
 #include "season.h"
 #include "screen.h"
+#include "../tools/stdout_session.h"
 
 #include "doorkit.h"
 #include "ODCmdLn.h"
@@ -112,21 +113,6 @@ static void draw_month_screen(void)
         header(seasons[season_index].title);
         seasonal_draw(SCREEN_ART_COLUMN, 0);
     }
-}
-
-/* The drawing goes to a caller on standard output, as a door runs on a
- * pseudo-terminal; nothing may end the session while the clock is moved. */
-static void start_stdout_session(void)
-{
-    /* The caller's input: a line that stays open and silent. */
-    int line[2];
-    if (pipe(line) == 0) dup2(line[0], 0);
-    bODUseStdio = 1;
-    od_control.caller_ansi = 1;
-    od_control.silent_mode = 1;
-    od_init();
-    od_control.inactivity_seconds = 0;
-    od_control.disable_flags |= OD_DISABLE_TIME_LIMIT;
 }
 
 int main(void)

@@ -14,6 +14,7 @@
 #include "ODPlat.h"
 #include "season.h"
 #include "screen.h"
+#include "stdout_session.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -100,21 +101,6 @@ static int usage(void)
                     "       ansrender picture MONTH [variant]\n"
                     "       ansrender villain [variant]\n");
     return 2;
-}
-
-/* The drawing goes to a caller on standard output, as a door runs on a
- * pseudo-terminal; nothing may end the session while the clock is moved. */
-static void start_stdout_session(void)
-{
-    /* The caller's input: a line that stays open and silent. */
-    int line[2];
-    if (pipe(line) == 0) dup2(line[0], 0);
-    bODUseStdio = 1;
-    od_control.caller_ansi = 1;
-    od_control.silent_mode = 1;
-    od_init();
-    od_control.inactivity_seconds = 0;
-    od_control.disable_flags |= OD_DISABLE_TIME_LIMIT;
 }
 
 int main(int argc, char **argv)
