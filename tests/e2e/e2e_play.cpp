@@ -61,6 +61,20 @@ void Press(TelnetClient &client, const std::string &key)
     client.WaitAnswer();
 }
 
+bool Steps(TelnetClient &client, std::initializer_list<std::pair<std::string, std::string>> steps)
+{
+    for (const auto &step : steps) {
+        client.Type(step.first);
+        if (!Expect(client, step.second)) return false;
+    }
+    return true;
+}
+
+bool EnterFirstStage(TelnetClient &client)
+{
+    return Steps(client, {{"s", "[C] CONTINUE     [Q] BACK TO LOBBY"}, {"c", "[1] EXPLORE    [2] PUZZLE"}});
+}
+
 bool AnswerMusic(TelnetClient &client, bool test_melody)
 {
     if (!Expect(client, "[Y] ENABLE SOUND  [N] SILENT")) return false;

@@ -5,7 +5,9 @@
 #ifndef E2E_PLAY_H
 #define E2E_PLAY_H
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "launcher_process.h"
@@ -50,6 +52,12 @@ bool AtGuardian(TelnetClient &client);
 
 // Sends a key and waits for the door's answer to be drawn.
 void Press(TelnetClient &client, const std::string &key);
+
+// Sends each step's keys and waits for its text (a failure is recorded
+// with the screen); false at the first text that does not come.
+bool Steps(TelnetClient &client, std::initializer_list<std::pair<std::string, std::string>> steps);
+// From the lobby into the first stage of a story: its menu on screen.
+bool EnterFirstStage(TelnetClient &client);
 
 // The riddle on the screen: the digit of the right answer, or 0 when the
 // riddle is not one the tests know.

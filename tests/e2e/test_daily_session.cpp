@@ -13,11 +13,8 @@ namespace {
 // the final score shown, -1 when the run went astray.
 int PlayDaily(TelnetClient &caller)
 {
-    caller.Type("d");
-    if (!Expect(caller, "DAILY NIGHTMARE: ONE BOSS. ONE SHOT.")) return -1;
-    caller.Type("c");
     // The mission's choice (its wording differs in October).
-    if (!Expect(caller, "[2] TAKE")) return -1;
+    if (!Steps(caller, {{"d", "DAILY NIGHTMARE: ONE BOSS. ONE SHOT."}, {"c", "[2] TAKE"}})) return -1;
     caller.Type("2");
     if (caller.WaitForEither("THE PATIENT PATH", "YOU TAKE THE LONG WAY") < 0) return -1;
     caller.Type("c");

@@ -11,19 +11,11 @@ namespace {
 // left on screen. Returns the score shown.
 int SolveFirstRiddle(TelnetClient &caller)
 {
-    caller.Type("s");
-    if (!Expect(caller, "[C] CONTINUE     [Q] BACK TO LOBBY")) return -1;
-    caller.Type("c");
-    if (!Expect(caller, "[1] EXPLORE    [2] PUZZLE")) return -1;
-    caller.Type("2");
-    if (!Expect(caller, "CHOOSE 1 / 2 / 3")) return -1;
+    if (!EnterFirstStage(caller) || !Steps(caller, {{"2", "CHOOSE 1 / 2 / 3"}})) return -1;
     caller.WaitQuiet();
     char answer = RiddleAnswer(caller.screen());
     EXPECT_NE(answer, 0) << caller.Dump();
-    caller.Type(std::string(1, answer));
-    if (!Expect(caller, "SEAL BROKEN!")) return -1;
-    caller.Type("c");
-    if (!Expect(caller, "[1] EXPLORE  [2] PUZZLE")) return -1;
+    if (!Steps(caller, {{std::string(1, answer), "SEAL BROKEN!"}, {"c", "[1] EXPLORE  [2] PUZZLE"}})) return -1;
     caller.WaitQuiet();
     return StatusValue(caller.screen(), "SCORE");
 }

@@ -51,10 +51,7 @@ TEST(StorySession, APlayedStoryIsRecordedAndShownInTheHallOfFame)
     caller.Type("c");
     ASSERT_TRUE(AtLobby(caller));
 
-    caller.Type("s");
-    ASSERT_TRUE(Expect(caller, "[C] CONTINUE     [Q] BACK TO LOBBY"));
-    caller.Type("c");
-    ASSERT_TRUE(Expect(caller, "[1] EXPLORE    [2] PUZZLE"));
+    ASSERT_TRUE(EnterFirstStage(caller));
     caller.WaitQuiet();
     const AnsiScreen &screen = caller.screen();
     EXPECT_EQ(StatusValue(screen, "SCORE"), 0);
@@ -103,17 +100,12 @@ TEST(StorySession, APlayedStoryIsRecordedAndShownInTheHallOfFame)
     ASSERT_TRUE(Expect(caller, "CHOOSE 1 / 2 / 3"));
     caller.WaitQuiet();
     EXPECT_EQ(RiddleAnswer(screen), answer);
-    caller.Type(std::string(1, answer));
-    ASSERT_TRUE(Expect(caller, "SEAL BROKEN! +125 SCORE, +1 KEY."));
-    caller.Type("c");
-    ASSERT_TRUE(Expect(caller, "[1] EXPLORE  [2] PUZZLE"));
+    ASSERT_TRUE(Steps(caller, {{std::string(1, answer), "SEAL BROKEN! +125 SCORE, +1 KEY."},
+                               {"c", "[1] EXPLORE  [2] PUZZLE"}}));
     caller.WaitQuiet();
     EXPECT_EQ(StatusValue(screen, "SCORE"), score + 125);
     EXPECT_EQ(StatusValue(screen, "KEYS"), 1);
-    caller.Type("2");
-    ASSERT_TRUE(Expect(caller, "No second reward from this lock."));
-    caller.Type("c");
-    ASSERT_TRUE(Expect(caller, "[1] EXPLORE  [2] PUZZLE"));
+    ASSERT_TRUE(Steps(caller, {{"2", "No second reward from this lock."}, {"c", "[1] EXPLORE  [2] PUZZLE"}}));
 
     // The trunk: a power shot for the guardian, paid from what is shown.
     caller.Type("3");
@@ -175,18 +167,11 @@ TEST(StorySession, QuittingAStageRecordsNothing)
     ASSERT_TRUE(Expect(caller, "[Y] ENABLE SOUND  [N] SILENT"));
     caller.Type("\xFF" "n");
     ASSERT_TRUE(CreateSurvivor(caller, "Quinn", '4'));
-    caller.Type("s");
-    ASSERT_TRUE(Expect(caller, "[C] CONTINUE     [Q] BACK TO LOBBY"));
-    caller.Type("c");
-    ASSERT_TRUE(Expect(caller, "[1] EXPLORE    [2] PUZZLE"));
-    caller.Type("1");
-    ASSERT_TRUE(Expect(caller, "YOU SEARCH THE DARKNESS. SOMETHING MOVES."));
-    caller.Type("c");
-    ASSERT_TRUE(Expect(caller, "[1] EXPLORE  [2] PUZZLE"));
+    ASSERT_TRUE(EnterFirstStage(caller));
+    ASSERT_TRUE(Steps(caller, {{"1", "YOU SEARCH THE DARKNESS. SOMETHING MOVES."}, {"c", "[1] EXPLORE  [2] PUZZLE"}}));
     caller.Type("q");
     ASSERT_TRUE(AtLobby(caller));
-    caller.Type("h");
-    ASSERT_TRUE(Expect(caller, "No Story Mode scores recorded yet."));
+    ASSERT_TRUE(Steps(caller, {{"h", "No Story Mode scores recorded yet."}}));
     caller.Type("c");
     ASSERT_TRUE(AtLobby(caller));
     caller.Type("q");
