@@ -48,3 +48,14 @@ if(WIN32)
 else()
   set(GRIMBY_OS posix)
 endif()
+
+# Where this build's networked features point. Each is host[:port]; a
+# network runs its own hub, so these are set per build, not in code. Test
+# builds point them at the hub the tests start on 127.0.0.1 (it must be
+# named localhost, the name its certificate carries).
+set(GRIMBY_HUB_HOST "hub.grimby.example" CACHE STRING
+    "Score hub host[:port]: enrollment, score exchange and release files")
+set(GRIMBY_CHAT_HOST "${GRIMBY_HUB_HOST}" CACHE STRING
+    "Shared chat lobby host[:port]: the default lobby URL is https://<this>")
+add_compile_definitions(GRIMBY_HUB_HOST="${GRIMBY_HUB_HOST}"
+                        GRIMBY_CHAT_HOST="${GRIMBY_CHAT_HOST}")
