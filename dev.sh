@@ -4,50 +4,104 @@
 #   ./dev.sh play [door options]  install what is missing, build, and start a
 #                                 local session in this terminal
 #   ./dev.sh test                 install what is missing, build every preset,
-#                                 run every test natively and under Wine
-#   ./dev.sh build PRESET         build one preset (native, release, win64, win32)
-#   ./dev.sh fuzz [SECONDS]       install clang, build the fuzzers, run each for
-#                                 SECONDS (default 60); non-zero on a finding
+#                                 run every test natively and under Wine, then
+#                                 each fuzzer for 30 s
+#   ./dev.sh build PRESET         install what PRESET needs and build it
+#                                 (native, release, win64, win32, fuzz)
+#   ./dev.sh fuzz [SECONDS]       build the fuzzers and run each for SECONDS
+#                                 (default 60); non-zero on a finding
 set -euo pipefail
 cd "$(dirname "$0")"
 
-NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev pkg-config)
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb)
-TEST_PACKAGES=(ansilove inetutils-telnet tmux)
+# What each preset needs from Debian, and what its tests need besides.
+# Everything runs as 64-bit code: this kind of machine cannot start a
+# 32-bit program, so Wine's 32-bit half is never installed; the 32-bit
+# programs are built by the win32 preset and checked without running them.
+BASE_PACKAGES=(cmake ninja-build pkg-config)
+NATIVE_PACKAGES=(g++ libgtest-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev
+                 libsqlite3-dev openssl ca-certificates)
+NATIVE_TEST_PACKAGES=(ansilove inetutils-telnet tmux)
+RELEASE_PACKAGES=(nginx)   # the hub benchmark's yardstick
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libgtest-dev openssl)
+WINDOWS_TEST_PACKAGES=(wine wine64 fonts-wine xvfb openbox xdotool imagemagick x11-utils)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-# Installs the Debian packages that are not installed yet; nothing else is
-# ever downloaded.
-ensure_packages() {
-  local missing=()
+missing_packages() {
+  local p
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
   done
+}
+
+# Installs the Debian packages that are not installed yet; nothing else is
+# ever downloaded. A mirror in the middle of a sync can leave one package
+# index unfetchable: an update that fails is a warning, not the end, and
+# only an installation that still fails after three rounds stops the run.
+ensure_packages() {
+  local missing
+  mapfile -t missing < <(missing_packages "$@")
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "dev.sh: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  as_root apt-get update -q
-  as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
+  local round
+  for round in 1 2 3; do
+    as_root apt-get update -q -o Acquire::Retries=3 ||
+      echo "dev.sh: apt-get update reported a failure (round $round); trying the installation anyway"
+    if as_root apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+      return 0
+    fi
+    echo "dev.sh: installing ${missing[*]} failed (round $round of 3)"
+    sleep $((round * 10))
+  done
+  mapfile -t missing < <(missing_packages "$@")
+  echo "dev.sh: could not install: ${missing[*]}" >&2
+  echo "dev.sh: the package indexes may be mid-sync; run the same command again later" >&2
+  exit 1
 }
 
-ensure_wine() {
-  # The 32-bit half of Wine needs the i386 architecture.
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    as_root dpkg --add-architecture i386
-    as_root apt-get update -q
-  fi
-  ensure_packages "${WINDOWS_PACKAGES[@]}"
-  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" ||
-    ensure_packages wine32:i386
+preset_packages() {
+  case "$1" in
+    native)       echo "${BASE_PACKAGES[@]} ${NATIVE_PACKAGES[@]} ${NATIVE_TEST_PACKAGES[@]}" ;;
+    release)      echo "${BASE_PACKAGES[@]} ${NATIVE_PACKAGES[@]} ${RELEASE_PACKAGES[@]}" ;;
+    win64|win32)  echo "${BASE_PACKAGES[@]} ${WINDOWS_PACKAGES[@]}" ;;
+    fuzz)         echo "${BASE_PACKAGES[@]} ${NATIVE_PACKAGES[@]} ${FUZZ_PACKAGES[@]}" ;;
+    *) echo "dev.sh: unknown preset '$1' (native, release, win64, win32, fuzz)" >&2; exit 2 ;;
+  esac
 }
 
 build() {
+  local list packages
+  list=$(preset_packages "$1") || exit 2
+  read -r -a packages <<<"$list"
+  ensure_packages "${packages[@]}"
   cmake --preset "$1" >/dev/null
   cmake --build --preset "$1"
+}
+
+# A virtual display with a window manager for the Windows windows (without
+# one every window close costs Wine about 2 s). It must exist before the
+# first Wine command: a wineserver started without DISPLAY cannot make
+# windows later.
+XVFB_PID="" OPENBOX_PID=""
+start_display() {
+  local n
+  for n in $(seq 91 120); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+  done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  XVFB_PID=$!
+  export DISPLAY=":$n"
+  local i
+  for i in $(seq 1 50); do
+    xdpyinfo >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  openbox >/dev/null 2>&1 &
+  OPENBOX_PID=$!
 }
 
 # A Wine prefix and a wineserver kept alive for the whole test run, so each
@@ -60,31 +114,36 @@ start_wine() {
   tools/wine-run cmd /c exit >/dev/null 2>&1 || true
 }
 
-stop_wine() {
+stop_wine_and_display() {
   wineserver -k 2>/dev/null || true
+  [ -n "$OPENBOX_PID" ] && kill "$OPENBOX_PID" 2>/dev/null || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
 }
 
 cmd_play() {
-  ensure_packages "${NATIVE_PACKAGES[@]}"
   build release
   exec build/release/game/GRIMBY -L "$@"
 }
 
 cmd_test() {
-  ensure_packages "${NATIVE_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
-  ensure_wine
+  ensure_packages "${WINDOWS_TEST_PACKAGES[@]}"
   build native
   build release
   build win64
   build win32
   local status=0
-  # Both presets run a failed test once more: under load Wine has been seen
-  # to end a test program before it printed a byte. The first failure's
-  # output stays in the log, and a test that fails twice fails the run.
+  # Native tests run once: a flake there is a fault to find, not to retry.
   ctest --preset native || status=1
+  start_display
   start_wine
-  trap stop_wine EXIT
+  trap stop_wine_and_display EXIT
+  # The Wine preset runs a failed test once more: under load Wine has been
+  # seen to end a test program before it printed a byte. The first
+  # failure's output stays in the log, and a test that fails twice fails.
   ctest --preset win64 || status=1
+  stop_wine_and_display
+  trap - EXIT
+  cmd_fuzz 30 || status=1
   if [ $status -ne 0 ]; then
     echo "dev.sh: tests failed"
   fi
@@ -92,10 +151,10 @@ cmd_test() {
 }
 
 # Each fuzzer grows its corpus in build/fuzz/corpus/, starting from the
-# seeds in tests/fuzz/seeds/; a finding is written to build/fuzz/findings/.
+# seeds in tests/fuzz/seeds/; a finding is written to build/fuzz/findings/
+# and fails the run.
 cmd_fuzz() {
   local seconds="${1:-60}"
-  ensure_packages "${NATIVE_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
   build fuzz
   mkdir -p build/fuzz/findings
   local status=0
@@ -115,6 +174,6 @@ case "${1:-}" in
   play) shift; cmd_play "$@" ;;
   test) cmd_test ;;
   fuzz) shift; cmd_fuzz "$@" ;;
-  build) ensure_packages "${NATIVE_PACKAGES[@]}"; build "${2:?preset}" ;;
-  *) sed -n '2,10p' "$0"; exit 2 ;;
+  build) build "${2:?preset}" ;;
+  *) sed -n '2,12p' "$0"; exit 2 ;;
 esac
