@@ -1,5 +1,5 @@
 // trust_ca.cpp -- TRUST-CA.exe PEM: trusts a test CA in this Wine prefix.
-#include "test_ca_win32.h"
+#include "win32/test_ca_win32.h"
 
 int main(int argc, char **argv)
 {

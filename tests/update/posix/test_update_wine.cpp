@@ -1,0 +1,493 @@
+// GRIMBY-UPDATE end to end: the 64-bit twin of the updater run under Wine
+// against a TLS server trusted through a test CA, a release published by
+// grimby-release and signed with the build's test key, and a stand-in
+// installer. Driven from Linux, where the server and the key live; run by
+// the win64 tests (GRIMBY_WIN64_DIR names that build), skipped otherwise.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#define CPPHTTPLIB_OPENSSL_SUPPORT
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "testdir.h"
+
+namespace {
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+struct Ran {
+    int code = -1;
+    std::string out;
+};
+
+uint64_t Now()
+{
+    return (uint64_t)std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Starts a program with the given input on a pipe and the extra environment;
+// its standard output is read into *out_fd's pipe.
+pid_t Spawn(const std::vector<std::string> &argv, const Env &env, int *out_fd, int *in_fd)
+{
+    int out[2], in[2];
+    if (pipe(out) != 0 || pipe(in) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto &kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        for (int fd = 3; fd < 256; fd++) close(fd);
+        std::vector<char *> args;
+        for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(in[0]);
+    *out_fd = out[0];
+    *in_fd = in[1];
+    return pid;
+}
+
+// Runs to the end (killed after timeout_ms): exit code and all it printed.
+// Waits for the process, not for the end of its output: a wineserver it
+// started would hold the pipe open.
+Ran RunProgram(const std::vector<std::string> &argv, const std::string &input, const Env &env, int timeout_ms = 60000)
+{
+    Ran ran;
+    int out_fd, in_fd;
+    pid_t pid = Spawn(argv, env, &out_fd, &in_fd);
+    if (pid < 0) return ran;
+    signal(SIGPIPE, SIG_IGN);
+    if (!input.empty() && write(in_fd, input.data(), input.size()) < 0) {
+    }
+    close(in_fd);
+    uint64_t end = Now() + (uint64_t)timeout_ms;
+    int status = 0;
+    bool done = false;
+    for (;;) {
+        struct pollfd p = {out_fd, POLLIN, 0};
+        if (poll(&p, 1, 50) > 0) {
+            char buf[4096];
+            ssize_t n = read(out_fd, buf, sizeof buf);
+            if (n > 0) {
+                ran.out.append(buf, (size_t)n);
+                continue;
+            }
+            if (n == 0 && done) break;
+        }
+        if (done) break;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            done = true;
+            continue;  // one more pass for what is still in the pipe
+        }
+        if (Now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ran.out += "\n[killed after time-out]";
+            close(out_fd);
+            return ran;
+        }
+    }
+    close(out_fd);
+    ran.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ran;
+}
+
+std::string Slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+void Spill(const std::string &path, const std::string &bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string WinPath(const std::string &path)
+{
+    std::string out = "Z:" + path;
+    for (char &c : out)
+        if (c == '/') c = '\\';
+    return out;
+}
+
+bool Sh(const std::string &command)
+{
+    return system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Signs bytes the way grimby-release does, for manifests the tool would
+// never write.
+std::string Sign(const std::string &pem_path, const std::string &bytes)
+{
+    FILE *file = fopen(pem_path.c_str(), "r");
+    if (!file) return "";
+    EVP_PKEY *key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
+    fclose(file);
+    std::string signature(384, '\0');
+    size_t length = signature.size();
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
+    bool ok = key && EVP_DigestSignInit(md, nullptr, EVP_sha256(), nullptr, key) == 1 &&
+              EVP_DigestSign(md, (unsigned char *)&signature[0], &length, (const unsigned char *)bytes.data(),
+                             bytes.size()) == 1;
+    EVP_MD_CTX_free(md);
+    EVP_PKEY_free(key);
+    return ok ? signature : "";
+}
+
+// A TLS server on 127.0.0.1, named localhost by its certificate, serving a
+// release directory under /updates/ as the hub lays it out; or answering
+// every request with a redirect; or taking the request and never answering.
+class TlsServer {
+public:
+    enum Mode { kServe, kRedirect, kStall };
+    TlsServer(const std::string &cert, const std::string &key, const std::string &release_dir, Mode mode = kServe,
+              const std::string &redirect_to = "")
+        : server_(cert.c_str(), key.c_str())
+    {
+        server_.Get(R"(/updates/(grimby|packages)/([A-Za-z0-9._-]+))",
+                    [this, release_dir, mode, redirect_to](const httplib::Request &request,
+                                                           httplib::Response &response) {
+                        if (mode == kRedirect) {
+                            response.set_redirect(redirect_to + request.path);
+                            return;
+                        }
+                        while (mode == kStall && !stopping_) usleep(20000);
+                        std::string path = release_dir + "/" + request.matches[1].str() + "/" +
+                                           request.matches[2].str();
+                        std::ifstream in(path, std::ios::binary);
+                        if (!in) {
+                            response.status = 404;
+                            return;
+                        }
+                        response.set_content(Slurp(path), "application/octet-stream");
+                    });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    ~TlsServer()
+    {
+        stopping_ = true;
+        server_.stop();
+        thread_.join();
+    }
+    int port() const { return port_; }
+
+private:
+    httplib::SSLServer server_;
+    int port_ = -1;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+};
+
+// Everything the runs share: the win64 build, the test CA and the server.
+struct Bench {
+    std::string win64, wineprefix, temp_dir;
+    std::unique_ptr<TestDir> dir;
+    std::string ca, cert, key, release, key_pem;
+    std::unique_ptr<TlsServer> hub;
+    std::string host;
+    std::string skip;
+};
+Bench *bench = nullptr;
+
+class UpdateUnderWine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        bench = new Bench;
+        const char *win64 = getenv("GRIMBY_WIN64_DIR");
+        const char *prefix = getenv("WINEPREFIX");
+        if (!win64 || !prefix) {
+            bench->skip = "run by the win64 tests (GRIMBY_WIN64_DIR and WINEPREFIX)";
+            return;
+        }
+        bench->win64 = win64;
+        bench->wineprefix = prefix;
+        struct passwd *user = getpwuid(getuid());
+        bench->temp_dir = std::string(prefix) + "/drive_c/users/" + (user ? user->pw_name : "root") + "/Temp";
+        bench->dir.reset(new TestDir);
+        const std::string &root = bench->dir->root();
+        bench->ca = root + "/ca.pem";
+        bench->cert = root + "/localhost.pem";
+        bench->key = root + "/localhost.key";
+        bench->release = bench->dir->mkdir("release");
+        bench->key_pem = bench->win64 + "/update/test-release-key.pem";
+        // A CA made now, trusted only inside this Wine prefix, and a
+        // certificate for localhost signed by it; a second, untrusted CA.
+        for (const char *name : {"ca", "rogue"}) {
+            std::string r = root + "/" + name;
+            ASSERT_TRUE(Sh("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=GRIMBY-test-" +
+                           std::string(name) + " -keyout " + r + ".key -out " + r + ".pem"));
+        }
+        for (const char *name : {"localhost", "rogue-localhost"}) {
+            std::string r = root + "/" + name, signer = root + (name[0] == 'l' ? "/ca" : "/rogue");
+            std::string ext = root + "/san.ext";
+            Spill(ext, "subjectAltName=DNS:localhost\n");
+            ASSERT_TRUE(Sh("openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout " + r + ".key -out " +
+                           r + ".csr"));
+            ASSERT_TRUE(Sh("openssl x509 -req -days 2 -in " + r + ".csr -CA " + signer + ".pem -CAkey " + signer +
+                           ".key -CAcreateserial -extfile " + ext + " -out " + r + ".pem"));
+        }
+        Ran trusted = RunProgram({GRIMBY_SOURCE_DIR "/tools/wine-run", bench->win64 + "/tests/trust-ca.exe", WinPath(bench->ca)},
+                          "", {});
+        ASSERT_EQ(trusted.code, 0) << trusted.out;
+        bench->hub.reset(new TlsServer(bench->cert, bench->key, bench->release));
+        ASSERT_GT(bench->hub->port(), 0);
+        bench->host = "localhost:" + std::to_string(bench->hub->port());
+    }
+    static void TearDownTestSuite()
+    {
+        delete bench;
+        bench = nullptr;
+    }
+
+    TestDir door;
+
+    void SetUp() override
+    {
+        if (!bench->skip.empty()) GTEST_SKIP() << bench->skip;
+        ASSERT_TRUE(bench->hub);
+        ASSERT_TRUE(Sh("cp " + bench->win64 + "/update/GRIMBY-UPDATE.exe " + door.root() + "/"));
+        door.write("release.version", "2.0.9\n");
+        // The release: grimby-release publishes the stand-in as 2.0.10.
+        ASSERT_EQ(RunProgram({GRIMBY_BINARY_DIR "/tools/grimby-release", "--package",
+                       bench->win64 + "/tests/stand-in-installer.exe", "--version", "2.0.10", "--notes",
+                       "Winter campaign, faster hall", "--key", bench->key_pem, "--host", bench->host,
+                       bench->release},
+                      "", {})
+                      .code,
+                  0);
+    }
+
+    std::string Manifest() { return Slurp(bench->release + "/grimby/windows-x64.txt"); }
+    // Serves a manifest of our own, signed with the release key.
+    void Serve(const std::string &manifest)
+    {
+        Spill(bench->release + "/grimby/windows-x64.txt", manifest);
+        Spill(bench->release + "/grimby/windows-x64.sig", Sign(bench->key_pem, manifest));
+    }
+
+    std::vector<std::string> WorkDirs()
+    {
+        std::vector<std::string> found;
+        DIR *d = opendir(bench->temp_dir.c_str());
+        if (!d) return found;
+        while (struct dirent *e = readdir(d))
+            if (strncasecmp(e->d_name, "GUP", 3) == 0) found.push_back(e->d_name);
+        closedir(d);
+        return found;
+    }
+
+    // One run of the updater in the door directory; checks what every run
+    // must leave: no work directory behind.
+    Ran Update(const std::string &args, const std::string &input, Env env = {}, const std::string &host = "")
+    {
+        std::vector<std::string> before = WorkDirs();
+        env.push_back({"GRIMBY_UPDATE_TEST_HOST", host.empty() ? bench->host : host});
+        std::vector<std::string> argv = {GRIMBY_SOURCE_DIR "/tools/wine-run", door.path("GRIMBY-UPDATE.exe")};
+        if (!args.empty()) argv.push_back(args);
+        Ran ran = RunProgram(argv, input, env, 90000);
+        // Its standard output is in text mode: CR LF line ends.
+        for (size_t at; (at = ran.out.find("\r\n")) != std::string::npos;) ran.out.erase(at, 1);
+        EXPECT_EQ(WorkDirs(), before) << "a work directory was left behind";
+        return ran;
+    }
+    bool Installed() { return door.exists("stand-in-installer.log"); }
+};
+
+bool Has(const Ran &ran, const std::string &text)
+{
+    return ran.out.find(text) != std::string::npos;
+}
+
+}  // namespace
+
+TEST_F(UpdateUnderWine, UpToDateAndCheckModeAsk)
+{
+    door.write("release.version", "2.0.10\n");
+    Ran same = Update("", "\n");
+    EXPECT_EQ(same.code, 0) << same.out;
+    EXPECT_TRUE(Has(same, "GRIMBY 2.0.10 - checking windows-x64 updates...\nUp to date.\nPress Enter to close.")) << same.out;
+
+    // 2.0.10 over 2.0.9: numbers, not text. --check asks nothing and does
+    // not wait.
+    door.write("release.version", "2.0.9\r\n");
+    Ran check = Update("--check", "");
+    EXPECT_EQ(check.code, 0) << check.out;
+    EXPECT_TRUE(Has(check, "Available: 2.0.10\nWinter campaign, faster hall\n")) << check.out;
+    EXPECT_FALSE(Has(check, "Y/N")) << check.out;
+    EXPECT_FALSE(Has(check, "Press Enter")) << check.out;
+    EXPECT_FALSE(Installed());
+}
+
+TEST_F(UpdateUnderWine, DeclinedInstallsNothing)
+{
+    Ran ran = Update("", "n\n\n");
+    EXPECT_EQ(ran.code, 0) << ran.out;
+    EXPECT_TRUE(Has(ran, "Download and install this update? Y/N [N]: Cancelled.")) << ran.out;
+    EXPECT_FALSE(Installed());
+    EXPECT_FALSE(door.exists(".grimby-maintenance"));
+}
+
+// Accepted: the installer runs in update mode behind the marker, and a
+// caller who arrives meanwhile is turned away by the game itself (the
+// marker must be readable while the installer runs).
+TEST_F(UpdateUnderWine, AcceptedRunsTheInstallerWhileTheGameTurnsCallersAway)
+{
+    ASSERT_TRUE(Sh("cp " + bench->win64 + "/game/GRIMBY.exe " + door.root() + "/"));
+    Ran ran = Update("", "y\n\n", {{"GRIMBY_STAND_IN_GAME", "1"}});
+    EXPECT_EQ(ran.code, 0) << ran.out;
+    EXPECT_TRUE(Has(ran, "Update to 2.0.10 complete.\nPress Enter to close.")) << ran.out;
+    std::string log = door.read("stand-in-installer.log");
+    EXPECT_NE(log.find("\\update.exe\" --update \"" + WinPath(door.root()) + "\"\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("marker: readable"), std::string::npos) << log;
+    EXPECT_NE(log.find("game exit: 0"), std::string::npos) << log;
+    EXPECT_NE(door.read("game-during-update.txt").find("GRIMBY is being updated. Please return shortly."),
+              std::string::npos)
+        << door.read("game-during-update.txt");
+    EXPECT_FALSE(door.exists(".grimby-maintenance"));
+}
+
+TEST_F(UpdateUnderWine, AFailedInstallerOrARunningGameLeavesNoMarker)
+{
+    Ran failed = Update("", "y\n\n", {{"GRIMBY_STAND_IN_EXIT", "3"}});
+    EXPECT_EQ(failed.code, 1) << failed.out;
+    EXPECT_TRUE(Has(failed, "Installer failed; see its error message.\nUpdate not installed.\n")) << failed.out;
+    EXPECT_FALSE(door.exists(".grimby-maintenance"));
+
+    // A GRIMBY.exe running anywhere in the prefix (another node).
+    std::string node = door.mkdir("node2");
+    ASSERT_TRUE(Sh("cp " + bench->win64 + "/tests/stand-in-installer.exe " + node + "/GRIMBY.exe"));
+    int out_fd, in_fd;
+    pid_t game = Spawn({GRIMBY_SOURCE_DIR "/tools/wine-run", node + "/GRIMBY.exe", "--sleep",
+                        WinPath(node + "/started")},
+                       {}, &out_fd, &in_fd);
+    ASSERT_GT(game, 0);
+    for (uint64_t end = Now() + 30000; !door.exists("node2/started") && Now() < end;) usleep(50000);
+    ASSERT_TRUE(door.exists("node2/started"));
+    ::unlink(door.path("stand-in-installer.log").c_str());
+    Ran busy = Update("", "y\n\n");
+    kill(game, SIGKILL);
+    waitpid(game, nullptr, 0);
+    close(out_fd);
+    close(in_fd);
+    EXPECT_EQ(busy.code, 1) << busy.out;
+    EXPECT_TRUE(Has(busy, "A GRIMBY session is active. Nothing replaced; retry when callers finish.\n"
+                          "Update not installed.\n"))
+        << busy.out;
+    EXPECT_FALSE(Installed());
+    EXPECT_FALSE(door.exists(".grimby-maintenance"));
+}
+
+TEST_F(UpdateUnderWine, AMarkerThisRunDidNotMakeStaysAndStopsIt)
+{
+    door.write(".grimby-maintenance", "left by a crashed run");
+    Ran ran = Update("", "y\n\n");
+    EXPECT_EQ(ran.code, 1) << ran.out;
+    EXPECT_TRUE(Has(ran, "Another update or maintenance operation is active.\nUpdate not installed.\n")) << ran.out;
+    EXPECT_EQ(door.read(".grimby-maintenance"), "left by a crashed run");
+    EXPECT_FALSE(Installed());
+}
+
+// A changed byte anywhere fails the signature; manifests signed with the
+// right key but breaking a rule, and packages that do not match, fail
+// too. Each: exit 1, "Update not installed.", nothing run.
+TEST_F(UpdateUnderWine, TamperedAndHostileReleasesInstallNothing)
+{
+    std::string good = Manifest(), signature = Slurp(bench->release + "/grimby/windows-x64.sig");
+    std::string flipped = good;
+    flipped[good.find("2.0.10")] = '3';
+    Spill(bench->release + "/grimby/windows-x64.txt", flipped);
+    Ran tampered = Update("", "y\n\n");
+    EXPECT_TRUE(Has(tampered, "Release signature rejected. Nothing installed.\nUpdate not installed.\n"))
+        << tampered.out;
+    EXPECT_EQ(tampered.code, 1);
+
+    std::string size_line = good.substr(good.find("size="));
+    size_line = size_line.substr(0, size_line.find('\n'));
+    long size = atol(size_line.c_str() + 5);
+    std::string hash = good.substr(good.find("sha256=") + 7, 64), upper = hash;
+    for (char &c : upper) c = (char)toupper((unsigned char)c);
+    auto with = [&](const std::string &what, const std::string &by) {
+        std::string text = good;
+        text.replace(text.find(what), what.size(), by);
+        return text;
+    };
+    struct Case {
+        const char *name;
+        std::string manifest, message;
+    } cases[] = {
+        {"CR LF", with("\nsize", "\r\nsize"), "Update not installed."},
+        {"eight keys", good + "channel=beta\n", "Update not installed."},
+        {"other host", with("localhost", "127.0.0.1"), "Update not installed."},
+        {"one byte long", with(size_line, "size=" + std::to_string(size - 1)), "Download failed (HTTP 200, "},
+        {"one byte short", with(size_line, "size=" + std::to_string(size + 1)), "Download hash / size mismatch."},
+        {"uppercase hash", with(hash, upper), "Download hash / size mismatch."},
+    };
+    for (const Case &c : cases) {
+        Serve(c.manifest);
+        Ran ran = Update("", "y\n\n");
+        EXPECT_EQ(ran.code, 1) << c.name << ran.out;
+        EXPECT_TRUE(Has(ran, c.message)) << c.name << ran.out;
+        EXPECT_TRUE(Has(ran, "Update not installed.\n")) << c.name << ran.out;
+        EXPECT_FALSE(Has(ran, "Release signature rejected")) << c.name << ran.out;
+        EXPECT_FALSE(Installed()) << c.name;
+        EXPECT_FALSE(door.exists(".grimby-maintenance")) << c.name;
+    }
+    (void)signature;
+}
+
+// The wire: a server that redirects, one whose certificate this prefix
+// does not trust, one that accepts and never answers.
+TEST_F(UpdateUnderWine, RedirectsUntrustedCertificatesAndStallsFail)
+{
+    TlsServer redirecting(bench->cert, bench->key, bench->release, TlsServer::kRedirect, "https://" + bench->host);
+    Ran redirected = Update("--check", "", {}, "localhost:" + std::to_string(redirecting.port()));
+    EXPECT_EQ(redirected.code, 1) << redirected.out;
+    EXPECT_TRUE(Has(redirected, "Download failed (HTTP 302, Windows ")) << redirected.out;
+
+    TlsServer rogue(bench->dir->root() + "/rogue-localhost.pem", bench->dir->root() + "/rogue-localhost.key",
+                    bench->release);
+    Ran untrusted = Update("--check", "", {}, "localhost:" + std::to_string(rogue.port()));
+    EXPECT_EQ(untrusted.code, 1) << untrusted.out;
+    EXPECT_TRUE(Has(untrusted, "Download failed (HTTP 0, Windows ")) << untrusted.out;
+
+    // Past the handshake: the request is taken and never answered, so the
+    // 30-second receive time-out ends the run.
+    TlsServer stalling(bench->cert, bench->key, bench->release, TlsServer::kStall);
+    uint64_t start = Now();
+    Ran stalled = Update("--check", "", {}, "localhost:" + std::to_string(stalling.port()));
+    EXPECT_EQ(stalled.code, 1) << stalled.out;
+    EXPECT_TRUE(Has(stalled, "Download failed (HTTP 0, Windows ")) << stalled.out;
+    EXPECT_TRUE(Has(stalled, "Update not installed.\n")) << stalled.out;
+    RecordProperty("stall_ms", (int)(Now() - start));
+}
