@@ -1,7 +1,7 @@
 // GRIMBY-UPDATE end to end: the 64-bit twin of the updater run under Wine
-// against a TLS server trusted through a test CA, a release published by
-// grimby-release and signed with the build's test key, and a stand-in
-// installer. Driven from Linux, where the server and the key live; run by
+// against the real grimby-hub over TLS (its test CA trusted in the Wine
+// prefix), a release published by grimby-release and signed with the
+// build's test key, and a stand-in installer. Driven from Linux, where the server and the key live; run by
 // the win64 tests (GRIMBY_WIN64_DIR names that build), skipped otherwise.
 #include <gtest/gtest.h>
 
@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "hub_process.h"
 #include "testdir.h"
 
 namespace {
@@ -163,9 +164,10 @@ std::string Sign(const std::string &pem_path, const std::string &bytes)
     return ok ? signature : "";
 }
 
-// A TLS server on 127.0.0.1, named localhost by its certificate, serving a
-// release directory under /updates/ as the hub lays it out; or answering
-// every request with a redirect; or taking the request and never answering.
+// Hubs that misbehave, on 127.0.0.1 with a certificate for localhost: one
+// that serves the release files of a directory the way the hub does, one
+// that answers everything with a redirect, one that takes the request and
+// never answers.
 class TlsServer {
 public:
     enum Mode { kServe, kRedirect, kStall };
@@ -212,8 +214,8 @@ private:
 struct Bench {
     std::string win64, wineprefix, temp_dir;
     std::unique_ptr<TestDir> dir;
-    std::string ca, cert, key, release, key_pem;
-    std::unique_ptr<TlsServer> hub;
+    std::string release, key_pem;
+    std::unique_ptr<HubProcess> hub;
     std::string host;
     std::string skip;
 };
@@ -236,33 +238,18 @@ protected:
         bench->temp_dir = std::string(prefix) + "/drive_c/users/" + (user ? user->pw_name : "root") + "/Temp";
         bench->dir.reset(new TestDir);
         const std::string &root = bench->dir->root();
-        bench->ca = root + "/ca.pem";
-        bench->cert = root + "/localhost.pem";
-        bench->key = root + "/localhost.key";
-        bench->release = bench->dir->mkdir("release");
         bench->key_pem = bench->win64 + "/update/test-release-key.pem";
-        // A CA made now, trusted only inside this Wine prefix, and a
-        // certificate for localhost signed by it; a second, untrusted CA.
-        for (const char *name : {"ca", "rogue"}) {
-            std::string r = root + "/" + name;
-            ASSERT_TRUE(Sh("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=GRIMBY-test-" +
-                           std::string(name) + " -keyout " + r + ".key -out " + r + ".pem"));
-        }
-        for (const char *name : {"localhost", "rogue-localhost"}) {
-            std::string r = root + "/" + name, signer = root + (name[0] == 'l' ? "/ca" : "/rogue");
-            std::string ext = root + "/san.ext";
-            Spill(ext, "subjectAltName=DNS:localhost\n");
-            ASSERT_TRUE(Sh("openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout " + r + ".key -out " +
-                           r + ".csr"));
-            ASSERT_TRUE(Sh("openssl x509 -req -days 2 -in " + r + ".csr -CA " + signer + ".pem -CAkey " + signer +
-                           ".key -CAcreateserial -extfile " + ext + " -out " + r + ".pem"));
-        }
-        Ran trusted = RunProgram({GRIMBY_SOURCE_DIR "/tools/wine-run", bench->win64 + "/tests/trust-ca.exe", WinPath(bench->ca)},
-                          "", {});
-        ASSERT_EQ(trusted.code, 0) << trusted.out;
-        bench->hub.reset(new TlsServer(bench->cert, bench->key, bench->release));
-        ASSERT_GT(bench->hub->port(), 0);
+        bench->hub.reset(new HubProcess);
+        ASSERT_TRUE(bench->hub->Start()) << bench->hub->log();
+        bench->release = bench->hub->release_dir();
         bench->host = "localhost:" + std::to_string(bench->hub->port());
+        Ran trusted = RunProgram({GRIMBY_SOURCE_DIR "/tools/wine-run", bench->win64 + "/tests/trust-ca.exe",
+                                  WinPath(bench->hub->ca_file())},
+                                 "", {});
+        ASSERT_EQ(trusted.code, 0) << trusted.out;
+        // A certificate for localhost that nothing here trusts.
+        ASSERT_TRUE(Sh("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -addext "
+                       "subjectAltName=DNS:localhost -keyout " + root + "/rogue.key -out " + root + "/rogue.pem"));
     }
     static void TearDownTestSuite()
     {
@@ -470,20 +457,20 @@ TEST_F(UpdateUnderWine, TamperedAndHostileReleasesInstallNothing)
 // does not trust, one that accepts and never answers.
 TEST_F(UpdateUnderWine, RedirectsUntrustedCertificatesAndStallsFail)
 {
-    TlsServer redirecting(bench->cert, bench->key, bench->release, TlsServer::kRedirect, "https://" + bench->host);
+    std::string cert = bench->hub->dir() + "/cert.pem", key = bench->hub->dir() + "/key.pem";
+    TlsServer redirecting(cert, key, bench->release, TlsServer::kRedirect, "https://" + bench->host);
     Ran redirected = Update("--check", "", {}, "localhost:" + std::to_string(redirecting.port()));
     EXPECT_EQ(redirected.code, 1) << redirected.out;
     EXPECT_TRUE(Has(redirected, "Download failed (HTTP 302, Windows ")) << redirected.out;
 
-    TlsServer rogue(bench->dir->root() + "/rogue-localhost.pem", bench->dir->root() + "/rogue-localhost.key",
-                    bench->release);
+    TlsServer rogue(bench->dir->root() + "/rogue.pem", bench->dir->root() + "/rogue.key", bench->release);
     Ran untrusted = Update("--check", "", {}, "localhost:" + std::to_string(rogue.port()));
     EXPECT_EQ(untrusted.code, 1) << untrusted.out;
     EXPECT_TRUE(Has(untrusted, "Download failed (HTTP 0, Windows ")) << untrusted.out;
 
     // Past the handshake: the request is taken and never answered, so the
     // 30-second receive time-out ends the run.
-    TlsServer stalling(bench->cert, bench->key, bench->release, TlsServer::kStall);
+    TlsServer stalling(cert, key, bench->release, TlsServer::kStall);
     uint64_t start = Now();
     Ran stalled = Update("--check", "", {}, "localhost:" + std::to_string(stalling.port()));
     EXPECT_EQ(stalled.code, 1) << stalled.out;
