@@ -334,6 +334,17 @@ TEST_F(UpdateUnderWine, UpToDateAndCheckModeAsk)
     EXPECT_FALSE(Has(check, "Y/N")) << check.out;
     EXPECT_FALSE(Has(check, "Press Enter")) << check.out;
     EXPECT_FALSE(Installed());
+
+    // No release.version: an installation from before the file existed.
+    ::unlink(door.path("release.version").c_str());
+    Ran old = Update("--check", "");
+    EXPECT_EQ(old.code, 0) << old.out;
+    EXPECT_TRUE(Has(old, "GRIMBY 1.6.0 - checking windows-x64 updates...\nAvailable: 2.0.10\n")) << old.out;
+    // One that yields no line ends the run before anything is fetched.
+    door.write("release.version", "");
+    Ran empty = Update("", "");
+    EXPECT_EQ(empty.code, 1) << empty.out;
+    EXPECT_EQ(empty.out, "");
 }
 
 TEST_F(UpdateUnderWine, DeclinedInstallsNothing)
@@ -369,6 +380,20 @@ TEST_F(UpdateUnderWine, AFailedInstallerOrARunningGameLeavesNoMarker)
     Ran failed = Update("", "y\n\n", {{"GRIMBY_STAND_IN_EXIT", "3"}});
     EXPECT_EQ(failed.code, 1) << failed.out;
     EXPECT_TRUE(Has(failed, "Installer failed; see its error message.\nUpdate not installed.\n")) << failed.out;
+    EXPECT_FALSE(door.exists(".grimby-maintenance"));
+
+    // A package that is no program: it cannot be started.
+    ::unlink(door.path("stand-in-installer.log").c_str());
+    std::string not_a_program = door.write("notes.txt", std::string(5000, 'z'));
+    ASSERT_EQ(RunProgram({GRIMBY_BINARY_DIR "/tools/grimby-release", "--package", not_a_program, "--version",
+                          "2.0.11", "--notes", "Broken build", "--key", bench->key_pem, "--host", bench->host,
+                          bench->release},
+                         "", {})
+                  .code,
+              0);
+    Ran unstartable = Update("", "y\n\n");
+    EXPECT_EQ(unstartable.code, 1) << unstartable.out;
+    EXPECT_TRUE(Has(unstartable, "Y/N [N]: Update not installed.\n")) << unstartable.out;
     EXPECT_FALSE(door.exists(".grimby-maintenance"));
 
     // A GRIMBY.exe running anywhere in the prefix (another node).
