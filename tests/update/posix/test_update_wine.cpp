@@ -234,7 +234,7 @@ bool Has(const Ran &ran, const std::string &text)
 
 }  // namespace
 
-TEST_F(UpdateUnderWine, UpToDateAndCheckModeAsk)
+TEST_F(UpdateUnderWine, UpToDateThenNewerOfferedInCheckMode)
 {
     door.write("release.version", "2.0.10\n");
     Ran same = Update("", "\n");
