@@ -1,0 +1,215 @@
+// grimby-release -- publishes a built GRIMBY-SETUP.exe as a signed release
+// in the hub's release directory, and checks a published release the way
+// GRIMBY-UPDATE does. The private key comes from a file or the environment,
+// never from the repository; only the signature leaves this program.
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "qorb_sha.h"
+#include "update.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: grimby-release --package GRIMBY-SETUP.exe --version X.Y.Z --notes TEXT\n"
+    "                      [--key PRIVATE.pem] [--host HOST[:PORT]] DIR\n"
+    "       grimby-release --verify DIR --public-key PUBLIC.der [--host HOST[:PORT]]\n"
+    "Without --key the PEM text of the private key is taken from GRIMBY_RELEASE_KEY.\n"
+    "DIR is the hub's release_dir: the manifest and signature go to DIR/grimby/,\n"
+    "the package to DIR/packages/ (served as /updates/grimby/ and /updates/packages/).\n";
+
+bool ReadFile(const std::string &path, std::string *out, size_t limit)
+{
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file) return false;
+    out->clear();
+    char chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0 && out->size() <= limit) out->append(chunk, n);
+    bool ok = !ferror(file) && out->size() <= limit;
+    fclose(file);
+    return ok;
+}
+
+// Written beside the target and moved over it, so the hub never serves half
+// a file.
+bool Publish(const std::string &path, const std::string &bytes)
+{
+    std::string temp = path + ".tmp";
+    FILE *file = fopen(temp.c_str(), "wb");
+    if (!file) return false;
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    ok = fflush(file) == 0 && fsync(fileno(file)) == 0 && ok;
+    ok = fclose(file) == 0 && ok;
+    if (ok) ok = chmod(temp.c_str(), 0644) == 0 && rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) unlink(temp.c_str());
+    return ok;
+}
+
+bool MakeDirs(const std::string &path)
+{
+    for (size_t at = 1; at <= path.size(); at++) {
+        if (at < path.size() && path[at] != '/') continue;
+        std::string part = path.substr(0, at);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    return true;
+}
+
+int Fail(const char *what, const std::string &detail = "")
+{
+    fprintf(stderr, "grimby-release: %s%s%s\n", what, detail.empty() ? "" : ": ", detail.c_str());
+    return 1;
+}
+
+EVP_PKEY *LoadPrivateKey(const char *path)
+{
+    BIO *bio = nullptr;
+    if (path) {
+        bio = BIO_new_file(path, "r");
+    } else {
+        const char *pem = getenv("GRIMBY_RELEASE_KEY");
+        if (pem && *pem) bio = BIO_new_mem_buf(pem, -1);
+    }
+    if (!bio) return nullptr;
+    EVP_PKEY *key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
+    BIO_free(bio);
+    if (key && (EVP_PKEY_base_id(key) != EVP_PKEY_RSA || EVP_PKEY_bits(key) != 3072)) {
+        EVP_PKEY_free(key);
+        key = nullptr;
+    }
+    return key;
+}
+
+bool Sign(EVP_PKEY *key, const std::string &bytes, std::string *signature)
+{
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
+    EVP_PKEY_CTX *pctx = nullptr;
+    size_t length = UPDATE_SIGNATURE_SIZE;
+    signature->assign(UPDATE_SIGNATURE_SIZE, '\0');
+    bool ok = md && EVP_DigestSignInit(md, &pctx, EVP_sha256(), nullptr, key) == 1 &&
+              EVP_PKEY_CTX_set_rsa_padding(pctx, RSA_PKCS1_PADDING) == 1 &&
+              EVP_DigestSign(md, (unsigned char *)&(*signature)[0], &length, (const unsigned char *)bytes.data(),
+                             bytes.size()) == 1 &&
+              length == UPDATE_SIGNATURE_SIZE;
+    EVP_MD_CTX_free(md);
+    return ok;
+}
+
+std::string PublicDer(EVP_PKEY *key)
+{
+    unsigned char *der = nullptr;
+    int length = i2d_PUBKEY(key, &der);
+    std::string out = length > 0 ? std::string((const char *)der, (size_t)length) : "";
+    OPENSSL_free(der);
+    return out;
+}
+
+// The updater's whole check of a published release, from its files.
+int Verify(const std::string &dir, const std::string &key_der, const std::string &host)
+{
+    static update_manifest manifest;
+    std::string text, signature;
+    const char *why = "";
+    if (key_der.size() != UPDATE_PUBLIC_KEY_SIZE) return Fail("the public key is not a 422-byte RSA-3072 key");
+    if (!ReadFile(dir + "/grimby/" UPDATE_PLATFORM ".txt", &text, UPDATE_MANIFEST_LIMIT - 1))
+        return Fail("no readable manifest of at most 8,191 bytes", dir + "/grimby/" UPDATE_PLATFORM ".txt");
+    if (!ReadFile(dir + "/grimby/" UPDATE_PLATFORM ".sig", &signature, UPDATE_SIGNATURE_LIMIT))
+        return Fail("no readable signature", dir + "/grimby/" UPDATE_PLATFORM ".sig");
+    int verdict = update_accept((const unsigned char *)key_der.data(), key_der.size(),
+                                (const unsigned char *)text.data(), text.size(),
+                                (const unsigned char *)signature.data(), signature.size(), host.c_str(), &manifest,
+                                &why);
+    if (verdict == 1) return Fail("release signature rejected", why);
+    if (verdict == 2) return Fail("the manifest would be refused", why);
+    std::string package = dir + "/packages/" + manifest.package_name;
+    if (!update_package_ok(package.c_str(), manifest.size, manifest.sha256))
+        return Fail("the package does not match the manifest's size and sha256", package);
+    printf("grimby-release: %s verified: %s (%lu bytes)\n", manifest.version, manifest.url, manifest.size);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    const char *package = nullptr, *release_version = nullptr, *notes = nullptr, *key_path = nullptr,
+               *verify = nullptr, *public_key = nullptr, *dir = nullptr;
+    std::string host = GRIMBY_HUB_HOST;
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        const char **slot = arg == "--package"      ? &package
+                            : arg == "--version"    ? &release_version
+                            : arg == "--notes"      ? &notes
+                            : arg == "--key"        ? &key_path
+                            : arg == "--verify"     ? &verify
+                            : arg == "--public-key" ? &public_key
+                                                    : nullptr;
+        if (arg == "--host" && i + 1 < argc) {
+            host = argv[++i];
+        } else if (slot && i + 1 < argc) {
+            *slot = argv[++i];
+        } else if (arg[0] != '-' && !dir) {
+            dir = argv[i];
+        } else {
+            fputs(kUsage, stderr);
+            return 2;
+        }
+    }
+    if (verify) {
+        std::string der;
+        if (!public_key || dir) return fputs(kUsage, stderr), 2;
+        if (!ReadFile(public_key, &der, 4096)) return Fail("cannot read the public key", public_key);
+        return Verify(verify, der, host);
+    }
+    if (!package || !release_version || !notes || !dir) return fputs(kUsage, stderr), 2;
+
+    unsigned parts[3];
+    if (!version(release_version, parts)) return Fail("the version must be three numbers up to 9999", release_version);
+    if (strpbrk(notes, "\r\n") || strlen(notes) > UPDATE_VALUE_MAX)
+        return Fail("the notes must be one line of at most 2,047 bytes");
+    std::string bytes;
+    if (!ReadFile(package, &bytes, UPDATE_PACKAGE_MAX) || bytes.empty())
+        return Fail("the package must be a readable file of 1 byte to 100 MiB", package);
+    EVP_PKEY *key = LoadPrivateKey(key_path);
+    if (!key) return Fail("no RSA-3072 private key", key_path ? key_path : "GRIMBY_RELEASE_KEY is empty or not one");
+
+    unsigned char digest[32];
+    char hex[SHA_HEX_SIZE];
+    unsigned digest_length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &digest_length, EVP_sha256(), nullptr);
+    for (int i = 0; i < 32; i++) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    std::string name = std::string("GRIMBY-SETUP-") + release_version + ".exe";
+    std::string manifest = "game=grimby\nplatform=" UPDATE_PLATFORM "\nversion=" + std::string(release_version) +
+                           "\nurl=https://" + host + "/updates/packages/" + name +
+                           "\nsize=" + std::to_string(bytes.size()) + "\nsha256=" + hex + "\nnotes=" + notes + "\n";
+    static update_manifest check;
+    const char *why = "";
+    std::string signature, der = PublicDer(key);
+    bool signed_ok = Sign(key, manifest, &signature);
+    EVP_PKEY_free(key);
+    if (!signed_ok) return Fail("signing failed");
+    if (!update_manifest_parse(manifest.data(), manifest.size(), host.c_str(), &check, &why))
+        return Fail("the manifest would be refused", why);
+
+    std::string root = dir;
+    if (!MakeDirs(root + "/grimby") || !MakeDirs(root + "/packages"))
+        return Fail("cannot create the release directories under", root);
+    // The package first: a manifest must never name a package not yet there.
+    if (!Publish(root + "/packages/" + name, bytes) ||
+        !Publish(root + "/grimby/" UPDATE_PLATFORM ".sig", signature) ||
+        !Publish(root + "/grimby/" UPDATE_PLATFORM ".txt", manifest))
+        return Fail("cannot write the release files under", root);
+    return Verify(root, der, host);
+}

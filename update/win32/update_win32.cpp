@@ -1,0 +1,293 @@
+/* update_win32.cpp -- GRIMBY-UPDATE: fetches the signed release manifest
+ * from the score hub, and after the sysop agrees downloads the installer,
+ * checks it, keeps callers out with the maintenance marker and runs the
+ * installer's update mode. Single-threaded; one run, one decision. */
+#include <windows.h>
+#include <tlhelp32.h>
+#include <winhttp.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "update.h"
+
+static const char szUpdateMarkerName[] = ".grimby-maintenance";
+
+/* The hub this build trusts for its releases. Test builds may point the
+ * program at the hub a test started on an ephemeral port; release builds
+ * carry no such switch. */
+static const char *UpdateHubHost(void)
+{
+#ifdef GRIMBY_UPDATE_TEST_HOST
+    static char host[256];
+    DWORD n = GetEnvironmentVariableA("GRIMBY_UPDATE_TEST_HOST", host, sizeof host);
+    if (n > 0 && n < sizeof host) return host;
+#endif
+    return GRIMBY_HUB_HOST;
+}
+
+int fetch(const char *url, const char *path, unsigned long limit)
+{
+    static BYTE chunk[32768];
+    WCHAR wide[2049], host[256], object[1536];
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, url, -1, wide, 2049) == 0) return 0;
+    URL_COMPONENTS parts;
+    memset(&parts, 0, sizeof parts);
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = 256;
+    parts.lpszUrlPath = object;
+    parts.dwUrlPathLength = 1536;
+    parts.dwExtraInfoLength = 1; /* only its length is wanted */
+    if (!WinHttpCrackUrl(wide, 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTPS ||
+        parts.dwExtraInfoLength != 0)
+        return 0;
+
+    HINTERNET session = nullptr, connection = nullptr, request = nullptr;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD status = 0, error = 0, status_size = sizeof status;
+    unsigned long long total = 0;
+    int ok = 0;
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2, no_redirects = WINHTTP_DISABLE_REDIRECTS;
+    /* The receive time-out does not cover the wait for the reply's headers,
+     * which has its own (90 s on Windows, none under Wine): a hub that takes
+     * the request and never answers would hold the sysop for ever. */
+    DWORD headers_timeout = 30000;
+
+    session = WinHttpOpen(L"Q-Orb Game Updater/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session || !WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols) ||
+        !WinHttpSetTimeouts(session, 8000, 8000, 15000, 30000))
+        goto done;
+    connection = WinHttpConnect(session, host, parts.nPort, 0);
+    if (!connection) goto done;
+    request = WinHttpOpenRequest(connection, L"GET", object, nullptr, WINHTTP_NO_REFERER,
+                                 WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
+    if (!request ||
+        !WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof no_redirects) ||
+        !WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headers_timeout, sizeof headers_timeout) ||
+        !WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(request, nullptr))
+        goto done;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX)) {
+        status = 0;
+        goto done;
+    }
+    if (status != 200) goto done;
+
+    file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) goto done;
+    for (;;) {
+        DWORD got = 0, written = 0;
+        if (!WinHttpReadData(request, chunk, sizeof chunk, &got)) goto done;
+        if (got == 0) break;
+        if (total + got > limit) {
+            SetLastError(0);
+            goto done;
+        }
+        if (!WriteFile(file, chunk, got, &written, nullptr) || written != got) goto done;
+        total += got;
+    }
+    ok = CloseHandle(file) ? 1 : 0;
+    file = INVALID_HANDLE_VALUE;
+
+done:
+    error = ok ? 0 : GetLastError();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (request) WinHttpCloseHandle(request);
+    if (connection) WinHttpCloseHandle(connection);
+    if (session) WinHttpCloseHandle(session);
+    if (!ok) {
+        printf("Download failed (HTTP %lu, Windows %lu).\n", (unsigned long)status, (unsigned long)error);
+        DeleteFileA(path);
+    }
+    return ok;
+}
+
+/* One line from the console, at most 15 characters kept; the rest of a
+ * longer line is read away so it cannot answer the next question. */
+static void UpdateReadLine(char line[16])
+{
+    line[0] = '\0';
+    if (!fgets(line, 16, stdin)) return;
+    if (!strchr(line, '\n')) {
+        int c;
+        while ((c = getchar()) != EOF && c != '\n') {
+        }
+    }
+}
+
+/* While the installer runs, Ctrl+C must not end the updater: it would leave
+ * the marker behind and keep every caller out until the sysop noticed. */
+static BOOL WINAPI UpdateIgnoreBreak(DWORD event)
+{
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
+static int UpdateGameRunning(void)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 1;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    int found = 1; /* a snapshot that cannot be read proves nothing */
+    if (Process32First(snapshot, &entry)) {
+        found = 0;
+        do {
+            const char *name = strrchr(entry.szExeFile, '\\');
+            name = name ? name + 1 : entry.szExeFile;
+            if (_stricmp(name, "GRIMBY.exe") == 0) found = 1;
+        } while (!found && Process32Next(snapshot, &entry));
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+/* Starts the installer's update mode and waits for it: 1 when it exits 0. */
+static int UpdateRunInstaller(const char *package, const char *directory)
+{
+    char line[2 * MAX_PATH + 32];
+    snprintf(line, sizeof line, "\"%s\" --update \"%s\"", package, directory);
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(package, line, nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &process))
+        return 0;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    if (!GetExitCodeProcess(process.hProcess, &code)) code = 1;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (code != 0) printf("Installer failed; see its error message.\n");
+    return code == 0;
+}
+
+int main(int argc, char **argv)
+{
+    static unsigned char manifest_bytes[UPDATE_MANIFEST_LIMIT];
+    static unsigned char signature[UPDATE_SIGNATURE_LIMIT];
+    static update_manifest manifest;
+    int check = argc == 2 && strcmp(argv[1], "--check") == 0;
+    char directory[MAX_PATH + 1], installed[64] = "1.6.0";
+
+    DWORD n = GetModuleFileNameA(nullptr, directory, sizeof directory);
+    if (n < 1 || n > 259) return 1;
+    char *slash = strrchr(directory, '\\');
+    if (!slash) return 1;
+    *slash = '\0';
+    if (!SetCurrentDirectoryA(directory)) return 1;
+
+    if (GetFileAttributesA("release.version") != INVALID_FILE_ATTRIBUTES ||
+        GetLastError() != ERROR_FILE_NOT_FOUND) {
+        FILE *file = fopen("release.version", "r");
+        if (!file || !fgets(installed, sizeof installed, file)) {
+            if (file) fclose(file);
+            return 1;
+        }
+        fclose(file);
+        installed[strcspn(installed, "\r\n")] = '\0';
+    }
+
+    char marker[MAX_PATH], temp[MAX_PATH + 1], work[MAX_PATH], manifest_path[MAX_PATH], signature_path[MAX_PATH],
+        package[MAX_PATH];
+    if (strlen(directory) > 220) return 1;
+    snprintf(marker, sizeof marker, "%s\\%s", directory, szUpdateMarkerName);
+    DWORD temp_length = GetTempPathA(sizeof temp, temp);
+    if (temp_length == 0 || temp_length > MAX_PATH || !GetTempFileNameA(temp, "GUP", 0, work)) return 1;
+    if (!DeleteFileA(work) || !CreateDirectoryA(work, nullptr)) return 1;
+    if (snprintf(manifest_path, sizeof manifest_path, "%s\\release.txt", work) >= (int)sizeof manifest_path ||
+        snprintf(signature_path, sizeof signature_path, "%s\\release.sig", work) >= (int)sizeof signature_path ||
+        snprintf(package, sizeof package, "%s\\update.exe", work) >= (int)sizeof package) {
+        RemoveDirectoryA(work);
+        return 1;
+    }
+
+    const char *host = UpdateHubHost();
+    char url[512];
+    int failed = 1, marker_made = 0;
+    printf("GRIMBY %s - checking %s updates...\n", installed, UPDATE_PLATFORM);
+    fflush(stdout);
+
+    snprintf(url, sizeof url, "https://%s/updates/grimby/%s.txt", host, UPDATE_PLATFORM);
+    if (!fetch(url, manifest_path, UPDATE_MANIFEST_LIMIT)) goto end;
+    snprintf(url, sizeof url, "https://%s/updates/grimby/%s.sig", host, UPDATE_PLATFORM);
+    if (!fetch(url, signature_path, UPDATE_SIGNATURE_LIMIT)) goto end;
+    {
+        size_t manifest_length = readfile(manifest_path, manifest_bytes, sizeof manifest_bytes);
+        size_t signature_length = readfile(signature_path, signature, sizeof signature);
+        int verdict = update_accept(update_public_der, sizeof update_public_der, manifest_bytes, manifest_length,
+                                    signature, signature_length, host, &manifest, nullptr);
+        if (verdict == 1) printf("Release signature rejected. Nothing installed.\n");
+        if (verdict != 0) goto end;
+    }
+    {
+        unsigned have[3];
+        if (!version(installed, have) || !update_version_newer(manifest.version_parts, have)) {
+            printf("Up to date.\n");
+            failed = 0;
+            goto end;
+        }
+    }
+    printf("Available: %s\n%s\n", manifest.version, manifest.notes);
+    if (check) {
+        failed = 0;
+        goto end;
+    }
+    {
+        char answer[16];
+        printf("Download and install this update? Y/N [N]: ");
+        fflush(stdout);
+        UpdateReadLine(answer);
+        if (answer[0] != 'Y' && answer[0] != 'y') {
+            printf("Cancelled.\n");
+            failed = 0;
+            goto end;
+        }
+    }
+    if (!fetch(manifest.url, package, manifest.size)) goto end;
+    if (!update_package_ok(package, manifest.size, manifest.sha256)) {
+        printf("Download hash / size mismatch.\n");
+        goto end;
+    }
+    {
+        HANDLE made = CreateFileA(marker, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (made == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+                printf("Another update or maintenance operation is active.\n");
+            goto end;
+        }
+        /* The game's gate opens the marker for reading: a handle kept open
+         * without sharing would make it look absent and admit callers. */
+        CloseHandle(made);
+        marker_made = 1;
+        SetConsoleCtrlHandler(UpdateIgnoreBreak, TRUE);
+    }
+    if (UpdateGameRunning()) {
+        printf("A GRIMBY session is active. Nothing replaced; retry when callers finish.\n");
+        goto end;
+    }
+    fflush(stdout);
+    if (UpdateRunInstaller(package, directory)) {
+        printf("Update to %s complete.\n", manifest.version);
+        failed = 0;
+    }
+
+end:
+    if (marker_made) DeleteFileA(marker);
+    DeleteFileA(package);
+    DeleteFileA(manifest_path);
+    DeleteFileA(signature_path);
+    RemoveDirectoryA(work);
+    if (marker_made) SetConsoleCtrlHandler(UpdateIgnoreBreak, FALSE);
+    if (failed) printf("Update not installed.\n");
+    if (!check) {
+        char line[16];
+        printf("Press Enter to close.\n");
+        fflush(stdout);
+        UpdateReadLine(line);
+    }
+    return failed ? 1 : 0;
+}
