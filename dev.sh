@@ -158,7 +158,7 @@ cmd_fuzz() {
   build fuzz
   mkdir -p build/fuzz/findings
   local status=0
-  for fuzzer in fuzz_parsers fuzz_session; do
+  for fuzzer in fuzz_parsers fuzz_session fuzz_manifest; do
     mkdir -p "build/fuzz/corpus/$fuzzer"
     echo "dev.sh: $fuzzer for ${seconds} s"
     # In build/fuzz: the door kit writes its files in the current directory.
