@@ -467,9 +467,7 @@ void od_init(void)
         ODInExUndoStartup("Unable to initialize the door kit local window state.");
         return;
     }
-    /* With the caller on our standard I/O the terminal is the caller's
-     * line: there is no local console to draw. */
-    if (!od_control.silent_mode && !(od_control.remote_bps != 0 && od_control.com_method == ODCOM_METHOD_STDIO)) {
+    if (!od_control.silent_mode) {
         int rc = ODConsoleStart(bPromptForUserName, szWindowsStartupUserName, sizeof szWindowsStartupUserName);
         if (rc == OD_CONSOLE_CANCELLED) {
             bWindowsStartupCancelled = 1;
