@@ -613,8 +613,20 @@ static unsigned __stdcall ODFrameThreadProc(void *argument)
 
     hwndCurrentFrame = frame;
     ODFrameStartDone(OD_FRAME_STARTED);
+    /* An Alt+key accelerator eats the key, so the window never learns
+     * that Alt was not pressed alone: its release would open the menu. */
+    int alt_used = 0;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (ODFrameTranslateAccelerator(frame, ODFrameRecord(frame), &msg)) continue;
+        int alt = msg.wParam == VK_MENU || msg.wParam == VK_LMENU || msg.wParam == VK_RMENU;
+        if (alt && msg.message == WM_SYSKEYDOWN && !(msg.lParam & (1 << 30))) alt_used = 0;
+        if (alt && (msg.message == WM_SYSKEYUP || msg.message == WM_KEYUP) && alt_used) {
+            alt_used = 0;
+            continue;
+        }
+        if (ODFrameTranslateAccelerator(frame, ODFrameRecord(frame), &msg)) {
+            if (msg.message == WM_SYSKEYDOWN) alt_used = 1;
+            continue;
+        }
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
