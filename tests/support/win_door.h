@@ -34,8 +34,8 @@ public:
     void Type(const std::string &bytes);
     void HangUp();
     std::string Dump() const;
-
-private:
+    // What the door sent since the last read (without waiting); the
+    // screen model is not fed.
     std::string ReadSome();
 };
 
