@@ -248,6 +248,14 @@ protected:
     WinCaller caller;
     HWND frame = nullptr, screen = nullptr;
 
+    // Every test starts with both bars shown, whatever an earlier one left.
+    void SetUp() override
+    {
+        DWORD on = 1;
+        RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Quill\\DoorKit", "ToolBarOn", REG_DWORD, &on, sizeof on);
+        RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Quill\\DoorKit", "StatusBarOn", REG_DWORD, &on, sizeof on);
+    }
+
     // A remote caller on standard I/O, the frame on the desktop.
     void StartRemote()
     {
@@ -428,6 +436,25 @@ TEST_F(FrameWindow, HangupFromTheToolbarIsTwoOnceConfirmed)
     RunUnix("xdotool mousemove " + std::to_string(click_x) + " " + std::to_string(click_y) + " click 1");
     Answer("Return");
     EXPECT_EQ(door.ExitCode(), 2);
+}
+
+TEST_F(FrameWindow, ACallerWhoHangsUpWhileTheSysopIsAskedEndsTheDoorAtOnce)
+{
+    StartRemote();
+    Keys("alt+h");
+    ASSERT_NE(WaitForWindow(door, "#32770", 10000), nullptr) << "no question";
+    // The question stays unanswered: the frame must not hold up the exit.
+    caller.HangUp();
+    EXPECT_EQ(door.ExitCode(10000), 1);
+}
+
+TEST_F(FrameWindow, SilentRunsWithoutAWindow)
+{
+    ASSERT_TRUE(door.Start(&caller, "-SILENT"));
+    ASSERT_TRUE(caller.WaitFor("[Y] ENABLE SOUND  [N] SILENT", 30000));
+    EXPECT_EQ(WaitForWindow(door, "ODFrame", 500), nullptr);
+    caller.HangUp();
+    EXPECT_EQ(door.ExitCode(), 1);
 }
 
 TEST_F(FrameWindow, LockoutFromTheKeyboardIsTwoOnceConfirmed)
