@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -251,6 +252,8 @@ protected:
     // Every test starts with both bars shown, whatever an earlier one left.
     void SetUp() override
     {
+        ASSERT_NE(getenv("DISPLAY"), nullptr)
+            << "window tests need DISPLAY: an Xvfb with a window manager, started before the Wine prefix";
         DWORD on = 1;
         RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Quill\\DoorKit", "ToolBarOn", REG_DWORD, &on, sizeof on);
         RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Quill\\DoorKit", "StatusBarOn", REG_DWORD, &on, sizeof on);
