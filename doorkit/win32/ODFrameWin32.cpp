@@ -94,9 +94,10 @@ static void ODFrameWriteSetting(const char *name, BOOL on)
 static LRESULT CALLBACK ODFrameToolbarProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
 {
     /* The time controls sit on the toolbar; their messages belong to the
-     * frame. */
-    if (message == WM_COMMAND || message == WM_VSCROLL) SendMessageA(GetParent(hwnd), message, wparam, lparam);
-    if (message == WM_NOTIFY && ((NMHDR *)lparam)->idFrom == ID_TIME_SPIN)
+     * frame, and go there once (the toolbar's own procedure would pass
+     * some of them on again). */
+    if (message == WM_COMMAND || message == WM_VSCROLL ||
+        (message == WM_NOTIFY && ((NMHDR *)lparam)->idFrom == ID_TIME_SPIN))
         return SendMessageA(GetParent(hwnd), message, wparam, lparam);
     return CallWindowProcA(pfnDefToolbarProc, hwnd, message, wparam, lparam);
 }
@@ -473,9 +474,16 @@ static LRESULT CALLBACK ODFrameWindowProc(HWND frame, UINT message, WPARAM wpara
         return 0;
     case WM_NOTIFY: {
         NMHDR *header = (NMHDR *)lparam;
-        if (header->code == TTN_GETDISPINFOA) {
+        if (header->code == TTN_GETDISPINFOA || header->code == TTN_GETDISPINFOW) {
             const char *name = ODFrameButtonName(header->idFrom);
-            if (name) ((NMTTDISPINFOA *)lparam)->lpszText = (LPSTR)name;
+            if (!name) return 0;
+            if (header->code == TTN_GETDISPINFOA) {
+                ((NMTTDISPINFOA *)lparam)->lpszText = (LPSTR)name;
+            } else {
+                NMTTDISPINFOW *info = (NMTTDISPINFOW *)lparam;
+                MultiByteToWideChar(CP_ACP, 0, name, -1, info->szText, (int)(sizeof info->szText / sizeof(WCHAR)));
+                info->lpszText = info->szText;
+            }
             return 0;
         }
         if (header->code == UDN_DELTAPOS && header->idFrom == ID_TIME_SPIN) {

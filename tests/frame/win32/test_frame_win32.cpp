@@ -521,3 +521,13 @@ TEST_F(FrameWindow, ALocalSessionAsksForTheNameAndIsPlayedInTheWindow)
     FindClose(find);
     EXPECT_NE(door.dir.read(std::string("data/") + found.cFileName).find("Lamplighter"), std::string::npos);
 }
+
+TEST_F(FrameWindow, CancellingTheLocalLoginEndsWithZeroAndNoSession)
+{
+    ASSERT_TRUE(door.Start(nullptr, "-L"));
+    ASSERT_NE(WaitForWindow(door, "#32770"), nullptr) << "no login dialog";
+    Sleep(300);
+    Keys("Escape");
+    EXPECT_EQ(door.ExitCode(), 0);
+    EXPECT_FALSE(door.dir.exists("data"));  // the game never started
+}
