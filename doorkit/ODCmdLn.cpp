@@ -437,7 +437,7 @@ static int ODCmdLnTakesArgument(int option)
     }
 }
 
-static void ODCmdLnMissingParameter(const char *option)
+[[noreturn]] static void ODCmdLnMissingParameter(const char *option)
 {
     printf("Missing parameter for option: %s\r\n", option);
     ODProcessExit(1);
@@ -459,7 +459,7 @@ static void ODCmdLnJoinWords(char *field, size_t size, int argc, char **argv, in
     *index = i;
 }
 
-static void ODCmdLnShowHelpAndExit(void)
+[[noreturn]] static void ODCmdLnShowHelpAndExit(void)
 {
     char name[sizeof od_control.program_name + 1];
     char title[sizeof name + 32];
@@ -486,10 +486,7 @@ void ODParseCommandLineArguments(int argc, char **argv)
             continue;
         }
         if (ODCmdLnTakesArgument(option)) {
-            if (i + 1 >= argc || !argv[i + 1]) {
-                ODCmdLnMissingParameter(argument);
-                return;
-            }
+            if (i + 1 >= argc || !argv[i + 1]) ODCmdLnMissingParameter(argument);
             const char *value = argv[i + 1];
             i += 2;
             switch (option) {
@@ -551,10 +548,7 @@ void ODParseCommandLineArguments(int argc, char **argv)
         case kODParamUserName:
         case kODParamLocation:
         case kODParamBBSName: {
-            if (i + 1 >= argc || !argv[i + 1]) {
-                ODCmdLnMissingParameter(argument);
-                return;
-            }
+            if (i + 1 >= argc || !argv[i + 1]) ODCmdLnMissingParameter(argument);
             i++;
             if (option == kODParamUserName)
                 ODCmdLnJoinWords(od_control.caller_name, sizeof od_control.caller_name, argc, argv, &i);
@@ -580,7 +574,6 @@ void ODParseCommandLineArguments(int argc, char **argv)
             break;
         case kODParamHelp:
             ODCmdLnShowHelpAndExit();
-            return;
         case kODParamLocal:
             od_control.force_local = 1;
             i++;

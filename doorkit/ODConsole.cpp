@@ -27,6 +27,11 @@ static uint16_t ODConsoleGlyph(uint8_t ch)
     return cp437_unicode_table[ch - 128];
 }
 
+uint16_t ODConsoleCP437ToUnicode(uint8_t ch)
+{
+    return ODConsoleGlyph(ch);
+}
+
 int ODConsoleCP437ToUTF8(uint8_t ch, char out[4])
 {
     uint16_t cp = ODConsoleGlyph(ch);

@@ -87,6 +87,10 @@ typedef struct {
 #define OD_CONSOLE_RENDER_MAX (OD_CONSOLE_MAX_ROWS * OD_CONSOLE_COLUMNS * 32 + 256)
 size_t ODConsoleRender(const tODConsoleCanvas *previous, const tODConsoleCanvas *next, char *out, size_t out_size);
 
+/* The Unicode code point of a CP437 byte as the PC showed it (control
+ * bytes as their glyphs, 0 as a blank). */
+uint16_t ODConsoleCP437ToUnicode(uint8_t ch);
+
 /* UTF-8 for a CP437 byte as the PC showed it (control bytes as their
  * glyphs); returns the byte count (1 to 3). */
 int ODConsoleCP437ToUTF8(uint8_t ch, char out[4]);

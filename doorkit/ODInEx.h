@@ -36,16 +36,16 @@ extern int      bODSessionStopping;
 extern int32_t  nODStopErrorLevel;
 extern int      bODStopTermCall;
 
-/* Ends the process at once with the exit code. Tests may replace it to
- * observe the exit without the process ending (the hook must not return
- * into the kit: it is called as the last step of od_exit). */
+/* Ends the process at once with the exit code. Tests may replace the hook
+ * to observe the exit; it must not return into the kit (a hook that does
+ * return is followed by the default exit), but may jump out of it. */
 typedef void (*tODProcessExitFunc)(int exit_code);
 extern tODProcessExitFunc pfODProcessExit;
-void ODProcessExit(int exit_code);
+[[noreturn]] void ODProcessExit(int exit_code);
 
 /* A fatal start-up error: shows the message (Windows: message box; Linux:
  * one line on standard error) and ends the process with exit code 0. */
-void ODInitError(const char *message);
+[[noreturn]] void ODInitError(const char *message);
 
 /* The OS half of ODInitError: shows the text under the title, returns. */
 void ODInExShowFatalError(const char *title, const char *text);

@@ -58,7 +58,7 @@ static const char *const apszODColorNames[12] = {
 
 /* ---- ending the process and fatal messages ---- */
 
-static void ODDefaultProcessExit(int exit_code)
+[[noreturn]] static void ODDefaultProcessExit(int exit_code)
 {
     fflush(stdout);
     fflush(stderr);
@@ -72,6 +72,7 @@ void ODProcessExit(int exit_code)
     /* Whatever way the process ends, the sysop's terminal is given back. */
     ODConsoleRestoreTerminal();
     pfODProcessExit(exit_code);
+    ODDefaultProcessExit(exit_code);
 }
 
 /* Shows a start-up message as the fatal error box does, without ending. */
@@ -268,21 +269,24 @@ static void ODInExUndoStartup(const char *message)
     ODInExShowMessage(message);
 }
 
-void od_init(void)
-{
-    if (eODLifecycleState > OD_STATE_RUNNING) {
-        od_control.last_error = ODERR_GENERALFAIL;
-        return;
-    }
-    if (bODInitialized) return;
+/* What one start-up learns early and uses later. */
+typedef struct {
+    int      local;                   /* the caller sits at this machine */
+    uint64_t command_line_handle;     /* a handle the command line gave ... */
+    uint32_t command_line_is_socket;  /* ... survives a drop file that names none */
+} tODStartup;
 
+/* The synchronisation, the clock and the colour words; fails (softly) only
+ * when the API counter cannot be set up. */
+static int ODInExBegin(void)
+{
     bTelnetSocket = 0;
     bBBSDevSession = 0;
     bBBSDevDeadlineSet = 0;
     if (!ODSyncSessionInitialize()) {
         od_control.last_error = ODERR_GENERALFAIL;
         ODInExShowMessage("Unable to initialize door kit synchronization.");
-        return;
+        return 0;
     }
     bODInitialized = 1;
     eODLifecycleState = OD_STATE_STARTING;
@@ -293,119 +297,148 @@ void od_init(void)
     for (int i = 0; i < 12; i++)
         if (!od_control.color_names[i][0])
             ODStringCopy(od_control.color_names[i], apszODColorNames[i], sizeof od_control.color_names[i]);
+    /* The drop-file module keeps the lines it writes back itself. */
+    nStartupUnixTime = ODPlatWallSeconds();
+    return 1;
+}
+
+/* What the command line (or the program) set before start-up, before the
+ * drop file overwrites it. */
+static void ODInExRememberPresets(tODStartup *startup)
+{
     dwODPresetBPS = od_control.remote_bps ? od_control.remote_bps : 1;
     dwODPresetPortNumber = OD_NO_PRESET_PORT;
     if (wPreSetInfo & OD_PRESET_PORT) dwODPresetPortNumber = dwODPresetPort;
     else if (od_control.com_port != 0 && od_control.com_port != 65535) dwODPresetPortNumber = od_control.com_port;
     bODStdioRequested = bODUseStdio || od_control.com_method == ODCOM_METHOD_STDIO;
-    /* A handle the command line gave survives a drop file that names none. */
-    uint64_t command_line_handle = od_control.open_handle;
-    uint32_t command_line_is_socket = od_control.handle_is_socket;
+    startup->command_line_handle = od_control.open_handle;
+    startup->command_line_is_socket = od_control.handle_is_socket;
+}
 
-    /* The start time; the drop-file module keeps the lines it writes back. */
-    nStartupUnixTime = ODPlatWallSeconds();
-
-    /* The node: the BBS's environment first. */
+/* The BBS's environment names the node first. */
+static void ODInExChooseNode(void)
+{
     uint16_t node;
     if (ODInExEnvNode("TASK", &node) || ODInExEnvNode("SBBSNNUM", &node)) od_control.node = node;
     if (od_control.node == 0) od_control.node = 1;
+}
 
-    /* What the drop file may not say. */
+/* What the drop file may not say. */
+static void ODInExResetCallerTerminal(void)
+{
     od_control.caller_avatar = 0;
     od_control.caller_rip = 0;
     od_control.caller_flags = 6;
     if (!od_control.caller_screen_length) od_control.caller_screen_length = 23;
     if (!od_control.caller_screen_width) od_control.caller_screen_width = 80;
+}
 
-    /* Every key, the caller's or the sysop's, goes through this queue. */
+/* Every key, the caller's or the sysop's, goes through this queue. */
+static void ODInExCreateInputQueue(void)
+{
     if (!hODInputQueue) {
         int capacity = od_control.input_queue_size ? od_control.input_queue_size : ODINQ_DEFAULT_SIZE;
         if (ODInQueueAlloc(&hODInputQueue, capacity) != ODINQ_OK) ODInitError(OD_TEXT_NOMEMORY);
     }
     ODKrnlSignalSetWake(ODInQueueGetWakeHandle(hODInputQueue));
     od_control.remote_keyboard_enabled = 1;
+}
 
-    /* Who is calling, and on what line. */
-    int local = 0;
+/* Without a drop file the command line, or the program itself, must say
+ * how the caller is connected; 1 when the session is local. */
+static int ODInExLocalWithoutDropFile(void)
+{
+    /* The BBS put the caller on our standard I/O. */
+    if (ODInExStdioSession()) return 0;
+    /* Speed and port from the command line. */
+    if ((wPreSetInfo & (OD_PRESET_BPS | OD_PRESET_PORT)) == (OD_PRESET_BPS | OD_PRESET_PORT)) return 0;
+    /* A connection handed over without a drop file (-SOCKET or -HANDLE):
+     * the handle is the port. */
+    if (od_control.open_handle != 0) {
+        if (!od_control.remote_bps) od_control.remote_bps = 38400;
+        return 0;
+    }
+    /* A program that set the session up itself instead of passing a
+     * command line: a speed it set makes the session remote on the port,
+     * library or handle it chose; without one the session is local. */
+    if (!bParsedCmdLine) return od_control.remote_bps == 0;
+    ODInitError(OD_TEXT_NODROPFILE);
+}
+
+/* Who is calling, and on what line: a BBSDev file, -LOCAL, a drop file, or
+ * what the command line says without one. 1 when the session is local;
+ * what cannot start ends the process with its message. */
+static int ODInExFindCaller(const tODStartup *startup)
+{
     const char *bbsdev = getenv("BBSDEV_DRP");
     if (bbsdev && bbsdev[0]) {
         if (strnlen(bbsdev, ODDROP_PATH_SIZE) >= ODDROP_PATH_SIZE || !ODInitReadBBSDevDropFile(bbsdev))
             ODInitError(ODDROP_TEXT_BBSDEV);
         pszODComUserID = pszBBSDevUserID;
-        if (od_control.force_local) local = 1;
-    } else if (od_control.force_local) {
-        local = 1;
+        return od_control.force_local != 0;
+    }
+    if (od_control.force_local) {
         od_control.drop_file_kind = OD_DROP_NONE;
+        return 1;
+    }
+
+    int local = 0;
+    int rc = ODDropFileRead();
+    if (rc == ODDROP_NOMEM) ODInitError(OD_TEXT_NOMEMORY);
+    if (rc == ODDROP_NONE) {
+        od_control.drop_file_kind = OD_DROP_NONE;
+        local = ODInExLocalWithoutDropFile();
+        /* As for a local session: without a command line nothing has
+         * given the caller any time. */
+        if (!bParsedCmdLine && od_control.caller_time_left == 0) od_control.caller_time_left = 60;
     } else {
-        int rc = ODDropFileRead();
-        if (rc == ODDROP_NOMEM) ODInitError(OD_TEXT_NOMEMORY);
-        if (rc == ODDROP_NONE) {
-            od_control.drop_file_kind = OD_DROP_NONE;
-            if (ODInExStdioSession()) {
-                /* The BBS put the caller on our standard I/O. */
-            } else if ((wPreSetInfo & (OD_PRESET_BPS | OD_PRESET_PORT)) == (OD_PRESET_BPS | OD_PRESET_PORT)) {
-                /* Speed and port from the command line: a remote session. */
-            } else if (od_control.open_handle != 0) {
-                /* A connection handed over without a drop file (-SOCKET or
-                 * -HANDLE): the handle is the port, so that is a remote
-                 * session too. */
-                if (!od_control.remote_bps) od_control.remote_bps = 38400;
-            } else if (!bParsedCmdLine) {
-                /* A program that set the session up itself instead of
-                 * passing a command line: a speed it set makes the session
-                 * remote on the port, library or handle it chose; without
-                 * one the session is local. */
-                if (!od_control.remote_bps) local = 1;
-            } else {
-                ODInitError(OD_TEXT_NODROPFILE);
-            }
-            /* As for a local session: without a command line nothing has
-             * given the caller any time. */
-            if (!bParsedCmdLine && od_control.caller_time_left == 0) od_control.caller_time_left = 60;
-        } else {
-            if (od_control.open_handle == 0 && command_line_handle != 0) {
-                od_control.open_handle = command_line_handle;
-                od_control.handle_is_socket = command_line_is_socket;
-            }
-            if (rc == ODDROP_BADHANDLE && od_control.open_handle == 0 && !ODInExStdioSession())
-                ODInitError(ODDROP_TEXT_BAD_HANDLE);
+        if (od_control.open_handle == 0 && startup->command_line_handle != 0) {
+            od_control.open_handle = startup->command_line_handle;
+            od_control.handle_is_socket = startup->command_line_is_socket;
         }
-        if (ODInExStdioSession()) {
-            /* Standard I/O is the caller's line whatever the drop file says
-             * of ports, handles or a local session (DOOR32.SYS comm type 0
-             * from a BBS that runs doors on a pseudo-terminal). */
-            od_control.force_local = 0;
-            od_control.open_handle = 0;
-            od_control.handle_is_socket = 0;
-            if (!od_control.remote_bps) od_control.remote_bps = od_control.connect_bps ? od_control.connect_bps : 38400;
-        } else if (od_control.force_local) {
-            /* A drop file that says the caller is local (DOOR32.SYS comm
-             * type 0 without -STDIO): a local session with its caller. */
-            local = 1;
-            od_control.remote_bps = 0;
-        }
+        if (rc == ODDROP_BADHANDLE && od_control.open_handle == 0 && !ODInExStdioSession())
+            ODInitError(ODDROP_TEXT_BAD_HANDLE);
     }
 
-    /* A local session: the caller sits at this machine. */
-    if (local) {
+    if (ODInExStdioSession()) {
+        /* Standard I/O is the caller's line whatever the drop file says of
+         * ports, handles or a local session (DOOR32.SYS comm type 0 from a
+         * BBS that runs doors on a pseudo-terminal). */
+        od_control.force_local = 0;
+        od_control.open_handle = 0;
+        od_control.handle_is_socket = 0;
+        if (!od_control.remote_bps) od_control.remote_bps = od_control.connect_bps ? od_control.connect_bps : 38400;
+        return 0;
+    }
+    if (od_control.force_local) {
+        /* A drop file that says the caller is local (DOOR32.SYS comm type
+         * 0 without -STDIO): a local session with its caller. */
         od_control.remote_bps = 0;
-        if (!bParsedCmdLine && od_control.drop_file_kind == OD_DROP_NONE) {
-            od_control.caller_ansi = 1;
-            od_control.caller_time_left = 60;
-        }
-        /* A location the sysop gave with -LOCATION is kept. */
-        if (!od_control.caller_location[0]) {
-            if (od_control.system_name[0])
-                ODStringCopy(od_control.caller_location, od_control.system_name, sizeof od_control.caller_location);
-            else
-                ODStringCopy(od_control.caller_location, "Unknown Location", sizeof od_control.caller_location);
-        }
+        return 1;
     }
+    return local;
+}
 
-    ODInExDefaults();
+static void ODInExSetUpLocalSession(void)
+{
+    od_control.remote_bps = 0;
+    if (!bParsedCmdLine && od_control.drop_file_kind == OD_DROP_NONE) {
+        od_control.caller_ansi = 1;
+        od_control.caller_time_left = 60;
+    }
+    /* A location the sysop gave with -LOCATION is kept. */
+    if (!od_control.caller_location[0]) {
+        if (od_control.system_name[0])
+            ODStringCopy(od_control.caller_location, od_control.system_name, sizeof od_control.caller_location);
+        else
+            ODStringCopy(od_control.caller_location, "Unknown Location", sizeof od_control.caller_location);
+    }
+}
 
-    /* The door's own cap on the caller's minutes; the rest is given back at
-     * exit. */
+/* The door's own cap on the caller's minutes; the rest is given back at
+ * exit. */
+static void ODInExCapCallerTime(void)
+{
     nInitialRemaining = (int16_t)od_control.caller_time_left;
     od_control.time_withheld = 0;
     if (od_control.max_time >= 1 && od_control.max_time <= 1440 &&
@@ -413,24 +446,34 @@ void od_init(void)
         od_control.time_withheld = (uint16_t)((int16_t)od_control.caller_time_left - od_control.max_time);
         od_control.caller_time_left = od_control.max_time;
     }
+}
 
+/* A local caller without a name is the sysop until the local display asks
+ * for one. */
+static void ODInExNameSysopAndCaller(int local)
+{
     if (!od_control.sysop_name[0]) ODStringCopy(od_control.sysop_name, "Sysop", sizeof od_control.sysop_name);
     bPromptForUserName = 0;
     if (local && !od_control.caller_name[0]) {
         bPromptForUserName = 1;
         ODStringCopy(od_control.caller_name, od_control.sysop_name, sizeof od_control.caller_name);
     }
+}
 
-    /* A speed on the command line is the session's; the drop file's goes
-     * back into it at exit. */
+/* A speed on the command line is the session's; the drop file's goes back
+ * into it at exit. */
+static void ODInExChooseSpeed(void)
+{
     dwFileBPS = od_control.remote_bps;
     if (dwODPresetBPS != 1 && od_control.remote_bps != 0 && !ODInExStdioSession())
         od_control.remote_bps = dwODPresetBPS;
     dwODSessionBPS = od_control.remote_bps;
+}
 
-    if (od_control.remote_bps != 0 && !hSerialPort) ODInExOpenConnection();
-
-    /* The local picture, the caller's screen model and the kernel. */
+/* The local picture, the caller's screen model and the kernel; a kernel
+ * that does not start undoes start-up (softly). */
+static int ODInExStartScreensAndKernel(void)
+{
     if (ODScrnInitialize() != ODSCRN_OK) {
         od_control.last_error = ODERR_GENERALFAIL;
         ODInitError("Unable to initialize the door kit local display.");
@@ -439,59 +482,105 @@ void od_init(void)
     if (od_control.caller_rip) od_clr_scr();
     if (!ODKrnlInitialize()) {
         ODInExUndoStartup("Unable to start the door kit kernel.");
+        return 0;
+    }
+    return 1;
+}
+
+/* A BBS deadline: whole minutes, the last one ending at the deadline. */
+static void ODInExApplyBBSDevDeadline(void)
+{
+    if (!bBBSDevSession) return;
+    if (!bBBSDevDeadlineSet) {
+        od_control.disable_flags |= OD_DISABLE_TIME_LIMIT;
         return;
     }
+    int64_t seconds = nBBSDevDeadline - ODPlatWallSeconds();
+    int64_t minutes = seconds <= 0 ? 0 : (seconds + 59) / 60;
+    if (minutes > 32767) minutes = 32767;
+    od_control.caller_time_left = (uint16_t)minutes;
+    nInitialRemaining = (int32_t)minutes;
+    if (minutes > 0) ODKrnlSetNextDeduction(seconds - (minutes - 1) * 60);
+    od_control.disable_flags &= (uint16_t)~OD_DISABLE_TIME_LIMIT;
+}
 
-    /* A BBS deadline: whole minutes, the last one ending at the deadline. */
-    if (bBBSDevSession) {
-        if (bBBSDevDeadlineSet) {
-            int64_t seconds = nBBSDevDeadline - ODPlatWallSeconds();
-            int64_t minutes = seconds <= 0 ? 0 : (seconds + 59) / 60;
-            if (minutes > 32767) minutes = 32767;
-            od_control.caller_time_left = (uint16_t)minutes;
-            nInitialRemaining = (int32_t)minutes;
-            /* The last minute ends at the deadline. */
-            if (minutes > 0) ODKrnlSetNextDeduction(seconds - (minutes - 1) * 60);
-            od_control.disable_flags &= (uint16_t)~OD_DISABLE_TIME_LIMIT;
-        } else {
-            od_control.disable_flags |= OD_DISABLE_TIME_LIMIT;
-        }
-    }
-
+static void ODInExNoteConnectSpeedAndName(void)
+{
     if (!od_control.connect_bps) od_control.connect_bps = od_control.remote_bps;
     ODStringCopy(szWindowsStartupUserName, od_control.caller_name, sizeof szWindowsStartupUserName);
     bWindowsStartupCancelled = 0;
+}
 
-    /* The snapshot the local display reads, then the display itself. */
+/* The snapshot the local display reads, then the display itself; a sysop
+ * who cancels its name prompt ends the process. */
+static int ODInExStartLocalDisplay(void)
+{
     if (!ODKrnlRefreshUIState()) {
         ODInExUndoStartup("Unable to initialize the door kit local window state.");
-        return;
+        return 0;
     }
-    /* With the caller on our standard I/O the terminal is the caller's
-     * line: there is no local console to draw. */
-    if (!od_control.silent_mode && !(od_control.remote_bps != 0 && od_control.com_method == ODCOM_METHOD_STDIO)) {
-        int rc = ODConsoleStart(bPromptForUserName, szWindowsStartupUserName, sizeof szWindowsStartupUserName);
-        if (rc == OD_CONSOLE_CANCELLED) {
-            bWindowsStartupCancelled = 1;
-            ODKrnlShutdown();
-            ODProcessExit(0);
-        }
-        if (rc == OD_CONSOLE_FAILED) {
-            ODInExUndoStartup("Unable to start the door kit local window.");
-            return;
-        }
-        if (rc == OD_CONSOLE_STARTED && bPromptForUserName) {
-            ODStringCopy(od_control.caller_name, szWindowsStartupUserName, sizeof od_control.caller_name);
-            ODStringCopy(od_control.caller_handle, szWindowsStartupUserName, sizeof od_control.caller_handle);
-        }
+    /* Silent: no window and no console, for BBSes that run doors without
+     * a desktop. Whether there is a display to start is the display's own
+     * question (the Linux console needs a terminal that is not the
+     * caller's line; the Windows frame needs nothing). */
+    if (od_control.silent_mode) return 1;
+    int rc = ODConsoleStart(bPromptForUserName, szWindowsStartupUserName, sizeof szWindowsStartupUserName);
+    if (rc == OD_CONSOLE_CANCELLED) {
+        bWindowsStartupCancelled = 1;
+        ODKrnlShutdown();
+        ODProcessExit(0);
     }
+    if (rc == OD_CONSOLE_FAILED) {
+        ODInExUndoStartup("Unable to start the door kit local window.");
+        return 0;
+    }
+    if (rc == OD_CONSOLE_STARTED && bPromptForUserName) {
+        ODStringCopy(od_control.caller_name, szWindowsStartupUserName, sizeof od_control.caller_name);
+        ODStringCopy(od_control.caller_handle, szWindowsStartupUserName, sizeof od_control.caller_handle);
+    }
+    return 1;
+}
 
+/* Running; an od_exit asked for before now is carried out now. */
+static void ODInExEnterRunning(void)
+{
     eODLifecycleState = OD_STATE_RUNNING;
     ODKrnlRefreshUIState();
     if (bODExitRequestedDuringInitialization) {
         bODExitRequestedDuringInitialization = 0;
         od_exit(nODPendingExitErrorLevel, bODPendingExitTermCall);
     }
+}
+
+/* The start-up sequence. Fatal errors end the process inside their step
+ * (ODInitError); a step that returns 0 failed softly and has left the state
+ * at "starting" with bODInitialized 0, so the next public call tries again. */
+void od_init(void)
+{
+    if (eODLifecycleState > OD_STATE_RUNNING) {
+        od_control.last_error = ODERR_GENERALFAIL;
+        return;
+    }
+    if (bODInitialized) return;
+
+    tODStartup startup = {};
+    if (!ODInExBegin()) return;
+    ODInExRememberPresets(&startup);
+    ODInExChooseNode();
+    ODInExResetCallerTerminal();
+    ODInExCreateInputQueue();
+    startup.local = ODInExFindCaller(&startup);
+    if (startup.local) ODInExSetUpLocalSession();
+    ODInExDefaults();
+    ODInExCapCallerTime();
+    ODInExNameSysopAndCaller(startup.local);
+    ODInExChooseSpeed();
+    if (od_control.remote_bps != 0 && !hSerialPort) ODInExOpenConnection();
+    if (!ODInExStartScreensAndKernel()) return;
+    ODInExApplyBBSDevDeadline();
+    ODInExNoteConnectSpeedAndName();
+    if (!ODInExStartLocalDisplay()) return;
+    ODInExEnterRunning();
 }
 
 /* ---- the kernel's stop ---- */

@@ -3,6 +3,7 @@
  * line), the sysop's Alt-key commands and local keys, on the kit's local
  * display thread. The terminal is given back on every way out. */
 #include "../ODConsole.h"
+#include "../ODCom.h"
 #include "../ODKrnl.h"
 #include "../ODPlat.h"
 #include "../ODScrn.h"
@@ -428,6 +429,9 @@ int ODConsoleStart(int prompt_for_name, char *name, size_t name_size)
 {
     if (bODConsoleActive) return OD_CONSOLE_STARTED;
     if (od_control.silent_mode) return OD_CONSOLE_NONE;
+    /* With the caller on our standard I/O the terminal is the caller's
+     * line: there is no local console to draw. */
+    if (od_control.remote_bps != 0 && od_control.com_method == ODCOM_METHOD_STDIO) return OD_CONSOLE_NONE;
     /* Only a terminal we have to ourselves: both ends of standard I/O on
      * it, and our process group in its foreground (a door a BBS started
      * from its own terminal in the background must not draw over it). */

@@ -1,22 +1,49 @@
-/* ODConsoleWin32.cpp -- the local display on Windows is the frame window;
- * until it is built a Windows session runs without one, as in silent mode,
- * and a local session keeps the sysop's name for the caller. */
+/* ODConsoleWin32.cpp -- on Windows the sysop's local display is the frame
+ * window (ODFrameWin32.cpp); start-up and exit reach it through the same
+ * calls as the Linux console. */
+#include <windows.h>
+
 #include "../ODConsole.h"
+#include "../ODFrame.h"
+#include "../doorkit.h"
+
+static int bODFrameRunning = 0;
 
 int ODConsoleStart(int prompt_for_name, char *name, size_t name_size)
 {
-    (void)prompt_for_name;
-    (void)name;
-    (void)name_size;
-    return OD_CONSOLE_NONE;
+    if (bODFrameRunning) return OD_CONSOLE_STARTED;
+    if (od_control.silent_mode) return OD_CONSOLE_NONE;
+    /* The kit's resources live in a DOORKIT module when one is loaded,
+     * else in the program itself. */
+    HMODULE module = GetModuleHandleA("DOORKIT");
+    if (!module) module = GetModuleHandleA(nullptr);
+    int rc = ODFrameStart(module, prompt_for_name, name, name_size);
+    if (rc == OD_FRAME_CANCELLED) return OD_CONSOLE_CANCELLED;
+    if (rc != OD_FRAME_STARTED) return OD_CONSOLE_FAILED;
+    bODFrameRunning = 1;
+    return OD_CONSOLE_STARTED;
 }
 
-void ODConsoleShutdown(void) {}
-void ODConsoleShowMessage(const char *text) { (void)text; }
-void ODConsoleRemoveMessage(void) {}
+void ODConsoleShutdown(void)
+{
+    if (!bODFrameRunning) return;
+    ODFrameShutdown();
+    bODFrameRunning = 0;
+}
+
+void ODConsoleShowMessage(const char *text)
+{
+    ODScrnShowMessage(text);
+}
+
+void ODConsoleRemoveMessage(void)
+{
+    ODScrnRemoveMessage();
+}
+
 void ODConsoleRestoreTerminal(void) {}
 
 int ODConsoleActive(void)
 {
-    return 0;
+    return bODFrameRunning;
 }

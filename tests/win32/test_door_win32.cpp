@@ -8,175 +8,25 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <initializer_list>
 #include <string>
-#include <utility>
 
-#include "ansiscreen.h"
 #include "session.h"
 #include "testdir.h"
+#include "win_door.h"
 
 namespace {
 
-// A path of the build tree as Windows names it (Wine maps / to drive Z:).
-std::string WindowsPath(const std::string &path)
-{
-    std::string out = path;
-    for (char &c : out)
-        if (c == '/') c = '\\';
-    return out.size() > 1 && out[1] == ':' ? out : "Z:" + out;
-}
-
-// The caller: writes keys into the door's standard input and reads what
-// the door sends from its standard output into a screen model.
-class WinCaller {
-public:
-    HANDLE keys = nullptr;    // the door's standard input, our end
-    HANDLE screen_in = nullptr;  // the door's standard output, our end
-    AnsiScreen screen;
-
-    ~WinCaller()
-    {
-        HangUp();
-        if (screen_in) CloseHandle(screen_in);
-    }
-
-    // Waits until text is on the screen and the door has been quiet for a
-    // moment (it is then waiting for a key).
-    bool WaitFor(const std::string &text, int timeout_ms = 15000)
-    {
-        uint64_t end = TestNowMs() + (uint64_t)timeout_ms;
-        uint64_t last = TestNowMs();
-        for (;;) {
-            std::string bytes = ReadSome();
-            uint64_t now = TestNowMs();
-            if (!bytes.empty()) {
-                screen.feed(bytes);
-                last = now;
-                continue;
-            }
-            int row, col;
-            if (now - last >= 150 && screen.find(text, &row, &col)) return true;
-            if (now >= end) {
-                ADD_FAILURE() << "\"" << text << "\" did not come:\n" << Dump();
-                return false;
-            }
-            Sleep(10);
-        }
-    }
-    // Answers each text, once it shows, with its keys; false at the first
-    // text that does not come.
-    bool Answer(std::initializer_list<std::pair<const char *, const char *>> steps)
-    {
-        for (const auto &step : steps) {
-            if (!WaitFor(step.first)) return false;
-            Type(step.second);
-        }
-        return true;
-    }
-    void Type(const std::string &bytes)
-    {
-        DWORD written = 0;
-        if (keys) WriteFile(keys, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    }
-    void HangUp()
-    {
-        if (keys) CloseHandle(keys);
-        keys = nullptr;
-    }
-    std::string Dump() const
-    {
-        std::string all;
-        for (int row = 1; row <= AnsiScreen::kRows; row++) all += screen.line(row) + "\n";
-        return all;
-    }
-
-private:
-    std::string ReadSome()
-    {
-        DWORD available = 0;
-        if (!PeekNamedPipe(screen_in, nullptr, 0, nullptr, &available, nullptr) || available == 0) return "";
-        std::string bytes(available, '\0');
-        DWORD got = 0;
-        if (!ReadFile(screen_in, &bytes[0], available, &got, nullptr)) return "";
-        bytes.resize(got);
-        return bytes;
-    }
-};
-
-// A door directory of the test's own (the game keeps data/ beside the
-// program), a caller connected, and GRIMBY.exe started on the socket.
+// No window is under test here: the door runs silent, as on a BBS without
+// a desktop.
 class WindowsDoor : public ::testing::Test {
 protected:
-    TestDir dir;
+    WinDoor door;
+    TestDir &dir = door.dir;
     WinCaller caller;
-    PROCESS_INFORMATION process = {};
 
-    void SetUp() override
-    {
-        std::string exe = dir.path("GRIMBY.exe");
-        ASSERT_TRUE(CopyFileA(WindowsPath(GRIMBY_BINARY_DIR "/game/GRIMBY.exe").c_str(), exe.c_str(), FALSE))
-            << "no GRIMBY.exe in the build";
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE door_in, door_out;
-        ASSERT_TRUE(CreatePipe(&door_in, &caller.keys, &inherit, 0));
-        ASSERT_TRUE(CreatePipe(&caller.screen_in, &door_out, &inherit, 0));
-        SetHandleInformation(caller.keys, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(caller.screen_in, HANDLE_FLAG_INHERIT, 0);
-        // DOOR32.SYS as BBS software writes it: DOS line ends.
-        std::string drop = "0\r\n0\r\n38400\r\nTest Castle 1.0\r\n7\r\nAda Lovelace\r\nAda\r\n100\r\n60\r\n1\r\n1\r\n";
-        std::string drop_path = dir.write("node1\\DOOR32.SYS", drop);
-        std::string line = "\"" + exe + "\" -D \"" + drop_path + "\" -STDIO";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = door_in;
-        startup.hStdOutput = door_out;
-        startup.hStdError = door_out;
-        BOOL started = CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, dir.root().c_str(),
-                                      &startup, &process);
-        CloseHandle(door_in);  // the door has its own copies now
-        CloseHandle(door_out);
-        ASSERT_TRUE(started) << GetLastError();
-    }
-
-    void TearDown() override
-    {
-        if (!process.hProcess) return;
-        if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process.hProcess, 99);
-        WaitForSingleObject(process.hProcess, 10000);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-
-    // The door's exit code, or -1 when it has not ended within the time.
-    int ExitCode(int timeout_ms = 15000)
-    {
-        if (WaitForSingleObject(process.hProcess, (DWORD)timeout_ms) != WAIT_OBJECT_0) return -1;
-        DWORD code = 0;
-        GetExitCodeProcess(process.hProcess, &code);
-        return (int)code;
-    }
-
-    bool ReachLobby()
-    {
-        if (!caller.Answer({{"[Y] ENABLE SOUND  [N] SILENT", "n"},
-                            {"CHOOSE YOUR SURVIVOR", "Lamplighter\r"},
-                            {"[Y] YES, KEEP IT", "y"},
-                            {"CHOOSE M / F", "f"},
-                            {"CHOOSE YOUR CLASS", "2"}}))
-            return false;
-        // The real clock decides the month; October asks its question first.
-        uint64_t end = TestNowMs() + 15000;
-        int row, col;
-        while (TestNowMs() < end) {
-            caller.WaitFor("", 300);
-            if (caller.screen.find("[G] GO STRAIGHT TO THE LOBBY", &row, &col)) caller.Type("g");
-            if (caller.screen.find("[S] STORY - 8 MONTHLY STAGES", &row, &col)) return caller.WaitFor("[Q] RETURN TO BBS");
-        }
-        ADD_FAILURE() << "no lobby:\n" << caller.Dump();
-        return false;
-    }
+    void SetUp() override { ASSERT_TRUE(door.Start(&caller, "-SILENT")); }
+    int ExitCode(int timeout_ms = 15000) { return door.ExitCode(timeout_ms); }
+    bool ReachLobby() { return WinDoor::ReachLobby(caller); }
 
     // The caller's saved profile (the one profile-*.tsv in data/).
     std::string Profile()
