@@ -141,14 +141,16 @@ void profile_setup(void)
     int had_profile = profile_load(profile_path);
     if (had_profile && profile_welcome_back() != 'N') return;
 
-    /* What the file holds, so a caller who asks for a new survivor and then
-     * hangs up keeps the old one instead of half of a new one. */
+    /* A creation the caller did not finish saves nothing: a caller who
+     * asked for a new survivor and hung up keeps the old one, and a new
+     * caller who hung up is asked again next time instead of being greeted
+     * as a half-made survivor. */
     char kept_handle[sizeof display_handle];
     int kept_gender = gender, kept_class = player_class;
     strcpy(kept_handle, display_handle);
 
     int complete = profile_choose_handle() && profile_choose_gender() && profile_choose_class();
-    if (!complete && had_profile) {
+    if (!complete) {
         strcpy(display_handle, kept_handle);
         make_plain_handle(display_handle);
         gender = kept_gender;

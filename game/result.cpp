@@ -40,14 +40,15 @@ static uint64_t nResultLastRelease;
 
 /* A node that saves again straight after its last save would win the lock
  * every time against nodes that sleep between their tries, and starve
- * them into giving up; it first waits out one retry period, so every
- * waiting node gets a try in between. A caller's saves are minutes apart,
- * so play never waits here. */
+ * them into giving up; it first waits out the longest retry pause, so
+ * every waiting node gets a try in between. A caller's saves are minutes
+ * apart, so play never waits here. */
 static void result_take_turns(void)
 {
     if (!nResultLastRelease) return;
+    const uint64_t turn = WRITE_LOCK_RETRY_MS + WRITE_LOCK_RETRY_JITTER_MS;
     uint64_t since = ODPlatTickMs() - nResultLastRelease;
-    if (since < WRITE_LOCK_RETRY_MS) ODPlatSleepMs((uint32_t)(WRITE_LOCK_RETRY_MS - since));
+    if (since < turn) ODPlatSleepMs((uint32_t)(turn - since));
 }
 
 static void result_release(void)

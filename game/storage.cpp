@@ -5,6 +5,7 @@
 
 #include "ODPlat.h"
 
+#include <stdio.h>
 #include <string.h>
 
 int  storage_ok = 0;
@@ -89,20 +90,119 @@ void config_scan(const char *text)
     bbs_name[length] = '\0';
 }
 
+/* The owner file of our hold on the write lock. */
+static storage_hold hWriteLockOwner = STORAGE_NO_HOLD;
+
+/* A lock directory without an owner file, being timed: which one, and
+ * since when. */
+static int bWriteLockTiming = 0;
+static uint64_t aWriteLockStamp[3];
+static uint64_t nWriteLockSeenMs = 0;
+
+/* Spreads the retries of nodes that started waiting together. */
+static uint32_t nWriteLockJitter = 0;
+
+#define WRITE_LOCK_GOT    0
+#define WRITE_LOCK_BUSY   1
+#define WRITE_LOCK_FAILED 2
+
+/* One try: the directory, then the owner file inside it, both made while
+ * the guard is held shared so that no node clears the lock between the
+ * two. */
+static int write_lock_try(void)
+{
+    storage_hold guard;
+    int state = storage_guard_take(STORAGE_WRITE_GUARD, 0, &guard);
+    if (state == STORAGE_HOLD_BUSY) return WRITE_LOCK_BUSY;
+    if (state != STORAGE_HOLD_TAKEN) return WRITE_LOCK_FAILED;
+    int result = WRITE_LOCK_FAILED;
+    int made = storage_make_dir(STORAGE_WRITE_LOCK);
+    if (made == STORAGE_DIR_EXISTS) {
+        result = WRITE_LOCK_BUSY;
+    } else if (made == STORAGE_DIR_CREATED) {
+        char text[32];
+        snprintf(text, sizeof text, "%lu\n", storage_process_id());
+        if (storage_hold_create(STORAGE_WRITE_OWNER, text, &hWriteLockOwner)) {
+            result = WRITE_LOCK_GOT;
+        } else {
+            /* Held without an owner file, the lock would be taken for a
+             * dead one's after the grace; a disk that cannot make a tiny
+             * file would fail the save anyway. */
+            storage_remove_dir(STORAGE_WRITE_LOCK);
+        }
+    }
+    storage_hold_close(guard);
+    return result;
+}
+
+int write_lock_clear_dead(uint64_t now_ms)
+{
+    storage_hold guard;
+    if (storage_guard_take(STORAGE_WRITE_GUARD, 1, &guard) != STORAGE_HOLD_TAKEN) return 0;
+    int cleared = 0;
+    storage_hold owner;
+    uint64_t stamp[3];
+    if (!storage_is_dir(STORAGE_WRITE_LOCK)) {
+        bWriteLockTiming = 0; /* free, or a file in its place: not ours to remove */
+    } else {
+        switch (storage_hold_existing(STORAGE_WRITE_OWNER, &owner)) {
+        case STORAGE_HOLD_TAKEN:
+            /* Its holder died holding it. Anything else in the directory
+             * is not ours: then the removal fails and the lock stands. */
+            bWriteLockTiming = 0;
+            cleared = storage_hold_remove(owner, STORAGE_WRITE_OWNER) &&
+                      storage_remove_dir(STORAGE_WRITE_LOCK);
+            break;
+        case STORAGE_HOLD_BUSY:
+            bWriteLockTiming = 0;
+            break;
+        case STORAGE_HOLD_MISSING:
+            if (!storage_dir_stamp(STORAGE_WRITE_LOCK, stamp)) break;
+            if (!bWriteLockTiming || memcmp(stamp, aWriteLockStamp, sizeof stamp) != 0) {
+                bWriteLockTiming = 1;
+                memcpy(aWriteLockStamp, stamp, sizeof stamp);
+                nWriteLockSeenMs = now_ms;
+            } else if (now_ms - nWriteLockSeenMs >= WRITE_LOCK_GRACE_MS) {
+                bWriteLockTiming = 0;
+                cleared = storage_remove_dir(STORAGE_WRITE_LOCK);
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    storage_hold_close(guard);
+    return cleared;
+}
+
 int write_lock_take(void)
 {
     if (nWriteLockDepth > 0) {
         nWriteLockDepth++;
         return 1;
     }
-    for (int attempt = 1;; attempt++) {
-        int made = storage_make_dir(STORAGE_WRITE_LOCK);
-        if (made == STORAGE_DIR_CREATED) {
+    if (!nWriteLockJitter) nWriteLockJitter = (uint32_t)storage_process_id() * 2654435761u | 1;
+    bWriteLockTiming = 0;
+    uint64_t start = ODPlatTickMs();
+    uint64_t next_check = start + WRITE_LOCK_CHECK_MS;
+    for (;;) {
+        int tried = write_lock_try();
+        if (tried == WRITE_LOCK_GOT) {
             nWriteLockDepth = 1;
             return 1;
         }
-        if (made != STORAGE_DIR_EXISTS || attempt >= WRITE_LOCK_ATTEMPTS) return 0;
-        ODPlatSleepMs(WRITE_LOCK_RETRY_MS);
+        if (tried == WRITE_LOCK_FAILED) return 0;
+        uint64_t now = ODPlatTickMs();
+        if (now >= next_check) {
+            if (write_lock_clear_dead(now)) continue;
+            next_check = now + WRITE_LOCK_CHECK_MS;
+        }
+        /* A lock without an owner file being timed is cleared at the end
+         * of its grace, so the wait lasts until then. */
+        int timing = bWriteLockTiming && now < nWriteLockSeenMs + WRITE_LOCK_GRACE_MS + WRITE_LOCK_CHECK_MS;
+        if (now - start >= WRITE_LOCK_WAIT_MS && !timing) return 0;
+        nWriteLockJitter = nWriteLockJitter * 1664525u + 1013904223u;
+        ODPlatSleepMs(WRITE_LOCK_RETRY_MS + (nWriteLockJitter >> 16) % (WRITE_LOCK_RETRY_JITTER_MS + 1));
     }
 }
 
@@ -110,9 +210,13 @@ void write_lock_release(void)
 {
     if (nWriteLockDepth == 0) return;
     if (--nWriteLockDepth > 0) return;
-    /* A lock left behind blocks every node until the sysop removes it, so
-     * a removal that fails for a moment (a scanner holding the directory
-     * open on Windows) is tried again before giving up. */
+    if (hWriteLockOwner != STORAGE_NO_HOLD) {
+        storage_hold_remove(hWriteLockOwner, STORAGE_WRITE_OWNER);
+        hWriteLockOwner = STORAGE_NO_HOLD;
+    }
+    /* A removal that fails for a moment (a scanner holding the directory
+     * open on Windows) is tried again; one that keeps failing leaves a lock
+     * without a living owner, which the next waiting node clears. */
     for (int attempt = 0; attempt < 5; attempt++) {
         if (storage_remove_dir(STORAGE_WRITE_LOCK)) return;
         ODPlatSleepMs(20);

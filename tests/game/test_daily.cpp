@@ -215,12 +215,15 @@ TEST_F(DailyTest, RefusedWithoutProfileStorageOrLock)
     storage_ok = 1;
     // Another node holds the write lock and never lets go.
     dir_.mkdir("data/.grimby-write.lock");
+    storage_hold owner; // the other node, alive: its owner file held
+    ASSERT_EQ(storage_hold_create(STORAGE_WRITE_OWNER, "", &owner), 1);
     uint64_t start = ODPlatTickMs();
     EXPECT_EQ(daily_reserve(), 0);
-    EXPECT_GE(ODPlatTickMs() - start, 9900u); // the whole bounded wait
+    EXPECT_GE(ODPlatTickMs() - start, (uint64_t)WRITE_LOCK_WAIT_MS); // the whole bounded wait
     EXPECT_EQ(daily_reserved, 0);
     EXPECT_FALSE(exists("data/profile-00c0ffee12345678-2026278.running"));
     EXPECT_TRUE(exists("data/.grimby-write.lock")); // never another's to remove
+    storage_hold_close(owner);
 }
 
 TEST_F(DailyTest, HostileDailyLockLinesNeverMatch)

@@ -76,12 +76,15 @@ TEST_F(ResultTest, NoStorageSavesNothing)
 TEST_F(ResultTest, ALockHeldByAnotherNodeFailsAfterTheBoundedWait)
 {
     dir_.mkdir("data/.grimby-write.lock");
+    storage_hold owner; // the other node, alive: its owner file held
+    ASSERT_EQ(storage_hold_create(STORAGE_WRITE_OWNER, "", &owner), 1);
     uint64_t start = ODPlatTickMs();
     EXPECT_EQ(save_result(0), RESULT_FAILED);
-    EXPECT_GE(ODPlatTickMs() - start, 9900u);
+    EXPECT_GE(ODPlatTickMs() - start, (uint64_t)WRITE_LOCK_WAIT_MS);
     EXPECT_FALSE(exists("data/story.tsv"));
     EXPECT_FALSE(exists("data/interbbs-outbox.tsv"));
     EXPECT_TRUE(exists("data/.grimby-write.lock"));
+    storage_hold_close(owner);
 }
 
 TEST_F(ResultTest, AnUnwritableScoreFileIsAFailureAndQueuesNothing)

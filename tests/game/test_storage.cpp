@@ -4,9 +4,11 @@
 
 #include <string.h>
 
+#include <chrono>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "ODPlat.h"
 #include "storage.h"
@@ -175,6 +177,9 @@ TEST_F(StorageTest, WriteLockIsADirectoryTakenAndRemoved)
     dir_.mkdir("data");
     ASSERT_EQ(write_lock_take(), 1);
     EXPECT_TRUE(std::filesystem::is_directory(dir_.path("data/.grimby-write.lock")));
+    // A node that only knows the directory waits for it as before.
+    EXPECT_EQ(storage_make_dir(STORAGE_WRITE_LOCK), STORAGE_DIR_EXISTS);
+    EXPECT_EQ(write_lock_clear_dead(0), 0); // a living holder is never cleared
     EXPECT_EQ(write_lock_take(), 1); // our own hold nests instead of waiting on itself
     write_lock_release();
     EXPECT_TRUE(dir_.exists("data/.grimby-write.lock"));
@@ -190,18 +195,86 @@ TEST_F(StorageTest, ReleasingALockWeDoNotHoldLeavesItAlone)
     EXPECT_TRUE(dir_.exists("data/.grimby-write.lock"));
 }
 
-TEST_F(StorageTest, AStaleLockGivesUpAfterAHundredAttempts)
+// Another node's hold, as the operating system sees it: the directory and
+// an owner file held open by this process through a separate hold.
+struct LivingHolder {
+    storage_hold owner = STORAGE_NO_HOLD;
+    explicit LivingHolder(TestDir &dir)
+    {
+        dir.mkdir("data/.grimby-write.lock");
+        EXPECT_EQ(storage_hold_create(STORAGE_WRITE_OWNER, "4242\n", &owner), 1);
+    }
+    void die()
+    {
+        storage_hold_close(owner);
+        owner = STORAGE_NO_HOLD;
+    }
+    ~LivingHolder() { die(); }
+};
+
+TEST_F(StorageTest, ALockIsWaitedForWhileItsHolderLivesAndClearedOnceItDies)
 {
-    dir_.mkdir("data/.grimby-write.lock");
+    LivingHolder holder(dir_);
     ODPlatClockUseVirtual(5000, 1700000000);
     EXPECT_EQ(write_lock_take(), 0);
-    // 100 attempts, 99 pauses of 100 ms between them.
-    EXPECT_EQ(ODPlatTickMs() - 5000, 9900u);
-    EXPECT_FALSE(write_lock_held());
-    EXPECT_TRUE(dir_.exists("data/.grimby-write.lock")); // nothing removes it for us
-    std::filesystem::remove(dir_.path("data/.grimby-write.lock"));
+    EXPECT_GE(ODPlatTickMs() - 5000, (uint64_t)WRITE_LOCK_WAIT_MS);
+    EXPECT_LT(ODPlatTickMs() - 5000, (uint64_t)WRITE_LOCK_WAIT_MS + 50);
+    EXPECT_TRUE(dir_.exists("data/.grimby-write.lock/owner"));
+
+    holder.die(); // killed: the system lets go of its owner file
+    uint64_t start = ODPlatTickMs();
     EXPECT_EQ(write_lock_take(), 1);
-    EXPECT_EQ(ODPlatTickMs() - 5000, 9900u);
+    EXPECT_LE(ODPlatTickMs() - start, (uint64_t)WRITE_LOCK_CHECK_MS + 10);
+    write_lock_release();
+    EXPECT_FALSE(dir_.exists("data/.grimby-write.lock"));
+    ODPlatClockUseReal();
+}
+
+// Left by a node killed between the directory and its owner file, or held
+// by a node that never makes one: cleared only once it has stood unchanged
+// for the grace, so such a node's short hold is waited for.
+TEST_F(StorageTest, ALockWithoutAnOwnerIsClearedAfterStandingUnchangedForTheGrace)
+{
+    dir_.mkdir("data/.grimby-write.lock");
+    EXPECT_EQ(write_lock_clear_dead(1000), 0);
+    EXPECT_EQ(write_lock_clear_dead(1000 + WRITE_LOCK_GRACE_MS - 1), 0);
+    // Let go and taken again meanwhile: a new hold, timed afresh.
+    std::filesystem::remove(dir_.path("data/.grimby-write.lock"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    dir_.mkdir("data/.grimby-write.lock");
+    EXPECT_EQ(write_lock_clear_dead(1000 + WRITE_LOCK_GRACE_MS), 0);
+    EXPECT_EQ(write_lock_clear_dead(1000 + 2 * WRITE_LOCK_GRACE_MS - 1), 0);
+    EXPECT_TRUE(dir_.exists("data/.grimby-write.lock"));
+    EXPECT_EQ(write_lock_clear_dead(1000 + 2 * WRITE_LOCK_GRACE_MS), 1);
+    EXPECT_FALSE(dir_.exists("data/.grimby-write.lock"));
+
+    // A save that meets one waits out the grace, then saves.
+    dir_.mkdir("data/.grimby-write.lock");
+    ODPlatClockUseVirtual(5000, 1700000000);
+    EXPECT_EQ(write_lock_take(), 1);
+    EXPECT_GE(ODPlatTickMs() - 5000, (uint64_t)WRITE_LOCK_GRACE_MS);
+    EXPECT_LE(ODPlatTickMs() - 5000, (uint64_t)(WRITE_LOCK_GRACE_MS + 2 * WRITE_LOCK_CHECK_MS));
+    write_lock_release();
+    ODPlatClockUseReal();
+}
+
+TEST_F(StorageTest, ADeadOwnerFileIsClearedAtTheFirstLookButAStrangersFilesAreNot)
+{
+    // Killed between making its owner file and holding it.
+    dir_.write("data/.grimby-write.lock/owner", "");
+    ODPlatClockUseVirtual(0, 0);
+    EXPECT_EQ(write_lock_take(), 1);
+    EXPECT_LE(ODPlatTickMs(), (uint64_t)WRITE_LOCK_CHECK_MS + 10);
+    write_lock_release();
+    EXPECT_FALSE(dir_.exists("data/.grimby-write.lock"));
+
+    // Something else put in the directory is not ours to delete.
+    dir_.write("data/.grimby-write.lock/owner", "");
+    dir_.write("data/.grimby-write.lock/notes.txt", "sysop");
+    uint64_t start = ODPlatTickMs();
+    EXPECT_EQ(write_lock_take(), 0);
+    EXPECT_GE(ODPlatTickMs() - start, (uint64_t)WRITE_LOCK_WAIT_MS);
+    EXPECT_TRUE(dir_.exists("data/.grimby-write.lock/notes.txt"));
     ODPlatClockUseReal();
 }
 
@@ -210,7 +283,9 @@ TEST_F(StorageTest, AFileInTheLocksPlaceAlsoHoldsItOff)
     dir_.write("data/.grimby-write.lock", "");
     ODPlatClockUseVirtual(0, 0);
     EXPECT_EQ(write_lock_take(), 0);
-    EXPECT_EQ(ODPlatTickMs(), 9900u);
+    EXPECT_GE(ODPlatTickMs(), (uint64_t)WRITE_LOCK_WAIT_MS);
+    EXPECT_LT(ODPlatTickMs(), (uint64_t)WRITE_LOCK_WAIT_MS + 50);
+    EXPECT_TRUE(dir_.exists("data/.grimby-write.lock"));
     ODPlatClockUseReal();
 }
 

@@ -691,6 +691,39 @@ TEST_F(EntrySession, CarrierLostInTheLobbyRunsTheExitSteps)
     EXPECT_EQ(SyncStarts(2), 2);
 }
 
+// A creation the caller did not finish leaves no profile behind: the next
+// visit asks again instead of greeting a half-made survivor.
+TEST_F(EntrySession, HangingUpWhileCreatingASurvivorSavesNothing)
+{
+    // Gone halfway through typing the handle.
+    Start(UtcSeconds(2026, 3, 10, 12, 0, 0));
+    ASSERT_TRUE(caller->WaitFor("[N] SILENT"));
+    caller->Type("n");
+    ASSERT_TRUE(caller->WaitFor("CHOOSE YOUR SURVIVOR")) << caller->Screen();
+    caller->Type("Mo");
+    ASSERT_TRUE(caller->WaitForSent("Mo", 1));
+    caller->Hangup();
+    EXPECT_EQ(Ended(), 1);
+    EXPECT_FALSE(std::filesystem::exists(ProfilePath()));
+
+    // Back again: asked for a survivor, not welcomed; gone at the class.
+    caller.reset();
+    Start(UtcSeconds(2026, 3, 10, 12, 5, 0));
+    ASSERT_TRUE(caller->WaitFor("[N] SILENT"));
+    caller->Type("n");
+    ASSERT_TRUE(caller->WaitFor("CHOOSE YOUR SURVIVOR")) << caller->Screen();
+    EXPECT_FALSE(caller->Find("WELCOME BACK"));
+    caller->Type("Moth\r");
+    ASSERT_TRUE(caller->WaitFor("[Y] YES, KEEP IT"));
+    caller->Type("y");
+    ASSERT_TRUE(caller->WaitFor("CHOOSE M / F"));
+    caller->Type("f");
+    ASSERT_TRUE(caller->WaitFor("[5] MEDIUM"));
+    caller->Hangup();
+    EXPECT_EQ(Ended(), 1);
+    EXPECT_FALSE(std::filesystem::exists(ProfilePath()));
+}
+
 // The kit ends a stopped session by itself once its short grace is over:
 // a walk of 1.1 s or a slide of 6 s that went on after the caller left would
 // lose the exit steps.
