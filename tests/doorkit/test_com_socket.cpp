@@ -309,6 +309,10 @@ TEST(ComLine, PortIsChosenOnlyBeforeStartUp)
     EXPECT_FALSE(od_set_port(1));
     EXPECT_EQ((int)od_control.last_error, ODERR_PARAM);
     EXPECT_EQ((int)od_control.com_port, 2);
+    // Refused as every call is once the session has ended.
+    eODLifecycleState = OD_STATE_EXITING;
+    EXPECT_FALSE(od_set_port(1));
+    EXPECT_EQ((int)od_control.last_error, ODERR_GENERALFAIL);
 }
 
 TEST(ComLine, LocalSessionHasNoLine)
