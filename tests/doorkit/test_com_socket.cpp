@@ -15,6 +15,7 @@
 #include "ODSync.h"
 #include "doorkit.h"
 #include "session.h"
+#include "test_random.h"
 
 namespace {
 
@@ -231,7 +232,7 @@ TEST_P(SocketSession, HostileTelnetStreamsNeverOverrun)
     uint32_t seed = 12345;
     std::string noise;
     while (noise.size() < 50000) {
-        seed = seed * 1664525u + 1013904223u;
+        seed = TestLcgStep(seed);
         if ((seed >> 24) != 250) noise += (char)(seed >> 24);
     }
     noise += Bytes({255});
