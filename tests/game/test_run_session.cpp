@@ -5,6 +5,7 @@
 
 #include "screen_caller.h"
 #include "session.h"
+#include "test_calendar.h"
 #include "testdir.h"
 
 #include "ODPlat.h"
@@ -38,19 +39,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Seconds since 1970 of noon UTC on a date.
-int64_t Noon(int year, int month, int day)
-{
-    // Days from civil (proleptic Gregorian), for the test's own use.
-    int y = year - (month <= 2);
-    int era = (y >= 0 ? y : y - 399) / 400;
-    unsigned yoe = (unsigned)(y - era * 400);
-    unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    int64_t days = (int64_t)era * 146097 + (int64_t)doe - 719468;
-    return days * 86400 + 12 * 3600;
-}
-
 // The caller's end, with the text column of the run's screens.
 class Caller : public ScreenCaller {
 public:
@@ -73,7 +61,7 @@ protected:
 
     void Start(int year, int month, int day, int cls = 1)
     {
-        ODPlatClockUseVirtual(1000, Noon(year, month, day));
+        ODPlatClockUseVirtual(1000, TestUtcSeconds(year, month, day, 12));
         od_control.caller_ansi = 1;
         od_control.always_clear_screen = 1;
         od_control.inactivity_disabled = 1;

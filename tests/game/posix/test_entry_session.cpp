@@ -12,6 +12,7 @@
 #include "door_process.h"
 #include "screen_caller.h"
 #include "session.h"
+#include "test_calendar.h"
 #include "testdir.h"
 
 #include "ODCore.h"
@@ -80,17 +81,6 @@ int RunGameIfAsked()
 const int kRunAsGame = RunGameIfAsked();
 
 using Clock = std::chrono::steady_clock;
-
-int64_t UtcSeconds(int year, int month, int day, int hour, int minute, int second)
-{
-    int y = year - (month <= 2);
-    int era = (y >= 0 ? y : y - 399) / 400;
-    unsigned yoe = (unsigned)(y - era * 400);
-    unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    int64_t days = (int64_t)era * 146097 + (int64_t)doe - 719468;
-    return days * 86400 + hour * 3600 + minute * 60 + second;
-}
 
 // ---- the caller's side ----
 
@@ -275,7 +265,7 @@ private:
 
 TEST_F(EntrySession, NewCallerAnswersTheMusicQuestionCreatesASurvivorAndReachesTheLobby)
 {
-    Start(UtcSeconds(2026, 3, 10, 12, 0, 0));
+    Start(TestUtcSeconds(2026, 3, 10, 12, 0, 0));
     ASSERT_TRUE(caller->WaitForDrawn("GRIMBY CAN PLAY ANSI MUSIC NOTES.")) << caller->Screen();
     ASSERT_TRUE(caller->WaitForDrawn("SyncTERM: enable ANSI music in setup."));
     EXPECT_EQ(caller->Text(1, 42, 19), "SYNCTERM ANSI MUSIC");
@@ -353,7 +343,7 @@ TEST_F(EntrySession, NewCallerAnswersTheMusicQuestionCreatesASurvivorAndReachesT
 TEST_F(EntrySession, ReturningCallerIsWelcomedBackAndYEnablesSound)
 {
     WriteProfile("|14Old|02Timer", 3);
-    Start(UtcSeconds(2026, 6, 21, 8, 30, 0));
+    Start(TestUtcSeconds(2026, 6, 21, 8, 30, 0));
     ASSERT_TRUE(caller->WaitForDrawn("[N] SILENT"));
     caller->Type("Y");
     ASSERT_TRUE(caller->WaitForDrawn("[N] CREATE A NEW SURVIVOR")) << caller->Screen();
@@ -378,7 +368,7 @@ protected:
     void ToOpening()
     {
         WriteProfile("Pumpkin", 0);
-        Start(UtcSeconds(2026, 10, 12, 20, 0, 0));
+        Start(TestUtcSeconds(2026, 10, 12, 20, 0, 0));
         caller->Type("nc");
         ASSERT_TRUE(caller->WaitForDrawn("[W] WATCH THE 60-SECOND OPENING")) << caller->Screen();
     }
@@ -460,7 +450,7 @@ TEST_F(OctoberOpening, QTwiceAtOnceLeavesTheFirstSlide)
 
 TEST_F(EntrySession, OctoberThirtiethShowsTheDateLineAndTheThirtyFirstTheHalloweenLobby)
 {
-    ArriveInLobby(UtcSeconds(2026, 10, 30, 9, 0, 0), true);
+    ArriveInLobby(TestUtcSeconds(2026, 10, 30, 9, 0, 0), true);
     EXPECT_EQ(caller->Text(1, 2, 11), "HARVESTFALL");
     EXPECT_EQ(caller->Text(1, 42, 21), "A HALLOWEEN NIGHTMARE");
     EXPECT_EQ(caller->Text(5, 3, 23), "THE HARVEST HAS TEETH. ");
@@ -475,7 +465,7 @@ TEST_F(EntrySession, OctoberThirtiethShowsTheDateLineAndTheThirtyFirstTheHallowe
     caller.reset();
     link.Close();
 
-    ArriveInLobby(UtcSeconds(2026, 10, 31, 9, 0, 0), true);
+    ArriveInLobby(TestUtcSeconds(2026, 10, 31, 9, 0, 0), true);
     ASSERT_TRUE(caller->WaitForDrawn("HALLOWEEN: FINAL BOSS, EXTRA DAMAGE!"));
     EXPECT_EQ(caller->Text(1, 42, 21), "A HALLOWEEN NIGHTMARE");
     EXPECT_EQ(caller->Text(19, 3, 37), "HALLOWEEN: FINAL BOSS, EXTRA DAMAGE! ");
@@ -493,7 +483,7 @@ TEST_F(EntrySession, EveryOtherMonthShowsItsCampaignTitleNameGoalAndDate)
     const int months[] = {1, 12};
     for (int month : months) {
         SCOPED_TRACE(month);
-        ArriveInLobby(UtcSeconds(2027, month, 5, 23, 0, 0), false);
+        ArriveInLobby(TestUtcSeconds(2027, month, 5, 23, 0, 0), false);
         const season_record &record = seasons[month - 1];
         EXPECT_EQ(caller->Text(1, 42, (int)strlen(record.title)), record.title);
         EXPECT_EQ(caller->Text(5, 3, (int)strlen(record.name)), record.name);
@@ -514,7 +504,7 @@ TEST_F(EntrySession, EveryOtherMonthShowsItsCampaignTitleNameGoalAndDate)
 
 TEST_F(EntrySession, IdleLobbyWalksTheFigureAndAnUnknownKeyRedraws)
 {
-    ArriveInLobby(UtcSeconds(2026, 4, 2, 10, 0, 0), false);
+    ArriveInLobby(TestUtcSeconds(2026, 4, 2, 10, 0, 0), false);
     std::string before = caller->Transcript();
     size_t lobbies = TestCount(before, "[Q] RETURN TO BBS");
     // Two idle cycles: the cat, then the other figure, along row 21.
@@ -544,7 +534,7 @@ TEST_F(EntrySession, IdleLobbyWalksTheFigureAndAnUnknownKeyRedraws)
 TEST_F(EntrySession, MidnightAtTheMonthsEndRedrawsTheLobbyForTheNewMonth)
 {
     // 31 October, 23:59:40 UTC: the Halloween lobby.
-    ArriveInLobby(UtcSeconds(2026, 10, 31, 23, 59, 40), true);
+    ArriveInLobby(TestUtcSeconds(2026, 10, 31, 23, 59, 40), true);
     ASSERT_TRUE(caller->WaitForDrawn("HALLOWEEN: FINAL BOSS, EXTRA DAMAGE!"));
     size_t lobbies = TestCount(caller->Transcript(), "[Q] RETURN TO BBS");
     // Idle cycles of 8 s: the first that ends after midnight brings
@@ -561,7 +551,7 @@ TEST_F(EntrySession, MidnightAtTheMonthsEndRedrawsTheLobbyForTheNewMonth)
 
 TEST_F(EntrySession, CarrierLostInTheLobbyRunsTheExitSteps)
 {
-    ArriveInLobby(UtcSeconds(2026, 5, 20, 12, 0, 0), false);
+    ArriveInLobby(TestUtcSeconds(2026, 5, 20, 12, 0, 0), false);
     ASSERT_EQ(SyncStarts(1), 1);
     caller->Hangup();
     // The BBS learns the carrier was lost.
@@ -574,7 +564,7 @@ TEST_F(EntrySession, CarrierLostInTheLobbyRunsTheExitSteps)
 // lose the exit steps.
 TEST_F(EntrySession, CarrierLostDuringTheWalkStillRunsTheExitSteps)
 {
-    ArriveInLobby(UtcSeconds(2026, 5, 20, 12, 0, 0), false);
+    ArriveInLobby(TestUtcSeconds(2026, 5, 20, 12, 0, 0), false);
     ASSERT_TRUE(caller->WaitForSent(" /\\_/\\ ", 2, 20000));
     caller->Hangup();
     EXPECT_EQ(Ended(), 1);
@@ -596,7 +586,7 @@ TEST_F(OctoberOpening, CarrierLostDuringASlideStillRunsTheExitSteps)
 TEST_F(EntrySession, MaintenanceMarkerTurnsTheCallerAwayAndTouchesNothing)
 {
     dir.write(".grimby-maintenance", "");
-    Start(UtcSeconds(2026, 3, 10, 12, 0, 0));
+    Start(TestUtcSeconds(2026, 3, 10, 12, 0, 0));
     ASSERT_TRUE(caller->WaitForSent("GRIMBY is being updated. Please return shortly.\r\n", 1));
     EXPECT_EQ(Ended(), 0);
     EXPECT_FALSE(caller->Find("SYNCTERM"));
@@ -610,7 +600,7 @@ TEST_F(EntrySession, NoCallerIdentityIsRefusedWithExitCodeOne)
     // command line.
     dir.write("DORINFO1.DEF", "TEST BBS\r\nSAM\r\nSYSOP\r\nCOM1\r\n38400 BAUD,N,8,1\r\n 0\r\n\r\n\r\n"
                               "SPRINGFIELD\r\n1\r\n100\r\n45\r\n");
-    Start(UtcSeconds(2026, 3, 10, 12, 0, 0), "-D " + dir.path("DORINFO1.DEF"));
+    Start(TestUtcSeconds(2026, 3, 10, 12, 0, 0), "-D " + dir.path("DORINFO1.DEF"));
     if (!caller->WaitForDrawn("[C] CONTINUE")) {
         std::string err;
         int code = TestDoorWait(&door, 2000, &err);
