@@ -157,7 +157,9 @@ static char *ODCmdLnProgramName(void)
     return name;
 }
 
-void ODCmdLnFreeVector(char **argv)
+/* The vector holds element 0, one block with every other text (at
+ * element 1) and itself. */
+void od_free_cmd_line(char **argv)
 {
     if (!argv) return;
     free(argv[0]);
@@ -235,7 +237,7 @@ failed:
     if (pieces) ODWindowsCommandLineFree(pieces, token);
     free(wide);
     free(prefixed);
-    ODCmdLnFreeVector(vector);
+    od_free_cmd_line(vector);
     od_control.last_error = ODERR_NOMEMORY;
     *argc = 0;
     return nullptr;
@@ -612,5 +614,5 @@ void od_parse_cmd_line(const char *command_line)
     char **argv = od_split_cmd_line(command_line, &argc);
     if (!argv) return;
     if (ODSyncPublicCallAllowed()) ODParseCommandLineArguments(argc, argv);
-    ODCmdLnFreeVector(argv);
+    od_free_cmd_line(argv);
 }

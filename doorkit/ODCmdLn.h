@@ -68,9 +68,6 @@ void ODParseCommandLineArguments(int argc, char **argv);
 /* The built-in help text (lines separated by '\n'). */
 const char *ODCmdLnHelpText(void);
 
-/* Releases a vector from od_split_cmd_line: element 0, element 1 and the array. */
-void ODCmdLnFreeVector(char **argv);
-
 /* ---- splitting ----
  * ODWindowsCommandLineToArgv splits a NUL-terminated UTF-16 line the way
  * Windows splits a process command line. The result is one block: argc

@@ -574,7 +574,8 @@ void od_set_dtr(int high)
 int od_set_port(int port)
 {
     /* A port chosen before start-up; it must not start the kit itself. */
-    if (!ODSyncPublicCallAllowed() || bODInitialized || port < 0 || port > 255) {
+    if (!ODSyncPublicCallAllowed()) return 0;
+    if (bODInitialized || port < 0 || port > 255) {
         od_control.last_error = ODERR_PARAM;
         return 0;
     }

@@ -297,7 +297,7 @@ static int ODInExBegin(void)
     for (int i = 0; i < 12; i++)
         if (!od_control.color_names[i][0])
             ODStringCopy(od_control.color_names[i], apszODColorNames[i], sizeof od_control.color_names[i]);
-    /* The drop-file module keeps the lines it writes back itself. */
+    /* Exit counts the caller's minutes from here. */
     nStartupUnixTime = ODPlatWallSeconds();
     return 1;
 }

@@ -2,7 +2,16 @@
  * the od_ operations a door program calls. Usable from C and C++.
  *
  * Every od_ operation reports failure through its result (zero, false or -1)
- * and od_control.last_error; none of them prints or throws. */
+ * and od_control.last_error (ODERR_ below); none of them prints or throws.
+ * A call never clears last_error, and an ordinary outcome (no key yet, a
+ * time-out) does not set it: clear it before a call whose failure you need
+ * to tell apart.
+ *
+ * Unless its note says otherwise, an od_ call made before od_init starts the
+ * kit first, and once the session has ended (the kernel ended it, or od_exit
+ * has begun) it does nothing and fails with ODERR_GENERALFAIL. Calls belong
+ * to the game's thread. Nothing an od_ call returns is the caller's to free
+ * except the vector of od_split_cmd_line. */
 #ifndef DOORKIT_H
 #define DOORKIT_H
 
@@ -146,15 +155,50 @@ typedef struct {
 
 extern ODControl od_control;
 
+/* The door control block, or null (ODERR_GENERALFAIL) once the session has
+ * ended. Never starts the kit. */
 ODControl *od_control_get(void);
 
 /* ---- start-up and exit ---- */
+
+/* Starts the session: reads the drop file, opens the caller's line, starts
+ * the local screen, the kernel and the local display. Success shows as
+ * od_control running (eODLifecycleState OD_STATE_RUNNING); a second call
+ * does nothing. What cannot start (no drop file, no line, no memory) shows
+ * its message and ends the process with exit code 0. A failure of the
+ * kernel or the local display leaves ODERR_GENERALFAIL and the kit not
+ * started: the next call tries again. After od_exit: ODERR_GENERALFAIL. */
 void od_init(void);
+
+/* Ends the session and the process with error_level: writes the drop file
+ * back, hangs up (term_call non-zero) or hands the line back, tears the kit
+ * down. When the kernel ended the session, its reason is the error level.
+ * Returns only when another od_exit is running, or when called before a
+ * start-up that then did not complete: the exit is carried out when one
+ * does. */
 void od_exit(int error_level, int term_call);
 
 /* ---- command line ---- */
+
+/* Applies the door's command-line options (Windows quoting) to od_control;
+ * call it before od_init. Null or no memory: nothing applied, last_error
+ * ODERR_PARAM or ODERR_NOMEMORY. An option missing its argument ends the
+ * process with exit code 1, as does -HELP after showing the options. Never
+ * starts the kit. */
 void   od_parse_cmd_line(const char *command_line);
+
+/* Splits command_line as Windows splits a process command line. Returns an
+ * argument vector of *argc elements and a null after them; element 0 is
+ * this program's path, the line's words follow (at most 4096 elements in
+ * all). The caller owns the vector and releases it with od_free_cmd_line.
+ * Null with *argc 0 on failure: ODERR_PARAM (a null argument),
+ * ODERR_NOMEMORY, ODERR_GENERALFAIL (the session has ended). Never starts
+ * the kit. */
 char **od_split_cmd_line(const char *command_line, int *argc);
+
+/* Releases a vector od_split_cmd_line returned; null does nothing. Any
+ * time, even after the session has ended; never fails. */
+void   od_free_cmd_line(char **argv);
 
 /* ---- output ---- */
 /* Lets the compiler check od_printf's arguments against its format. */
@@ -166,17 +210,44 @@ char **od_split_cmd_line(const char *command_line, int *argc);
 #define OD_PRINTF_FORMAT
 #endif
 
+/* Output goes to the caller and to the local screen. A caller without ANSI
+ * or AVATAR gets plain text: colour and cursor calls then fail with
+ * ODERR_NOGRAPHICS. A broken line is not reported here (od_carrier, and the
+ * kernel ends the session). */
+
+/* size bytes as they are, to the caller; to the local screen as well when
+ * local_echo is non-zero. size < 0, or a null buffer: ODERR_PARAM. */
 void od_disp(const char *buffer, int size, int local_echo);
+/* A NUL-terminated text; null: ODERR_PARAM. */
 void od_disp_str(const char *text);
+/* One byte (the low 8 bits of ch). */
 void od_putch(int ch);
+/* value times times (0: nothing); AVATAR callers get one repeat code. */
 void od_repeat(char value, uint8_t times);
+/* Formatted text in which `colour words` (od_control.color_delimiter, the
+ * words as od_color_config reads them) change the colour. 1 when sent; 0
+ * with ODERR_PARAM (null format), ODERR_NOMEMORY or ODERR_GENERALFAIL. */
 int  od_printf(const char *format, ...) OD_PRINTF_FORMAT;
+/* Clears the screen and homes the cursor, unless the caller asked not to
+ * have it cleared and always_clear_screen is 0. */
 void od_clr_scr(void);
+/* Clears from the cursor to the end of the line. */
 void od_clr_line(void);
+/* Colours by PC colour numbers: the attribute background * 16 + foreground
+ * (-1 leaves it unchanged; outside 0-255: ODERR_PARAM). */
 void od_set_color(int foreground, int background);
+/* A text attribute 0-255 (-1 leaves it unchanged; other values:
+ * ODERR_PARAM). */
 void od_set_attrib(int attribute);
+/* Moves the cursor to a 1-based row and column. 1 when sent; 0 with
+ * ODERR_PARAM (off the screen) or ODERR_NOGRAPHICS. */
 int  od_set_cursor(int row, int column);
+/* The cursor's 1-based position into whichever of row and column is not
+ * null. 1, or 0 with ODERR_PARAM when both are null. */
 int  od_get_cursor(int *row, int *column);
+/* The attribute a description such as "bright white on blue" names (the
+ * words of od_control.color_names, any case; unknown words are skipped):
+ * 7 for one naming nothing or a null one (ODERR_PARAM); 0 when refused. */
 uint8_t od_color_config(const char *description);
 
 /* ---- input ---- */
@@ -209,25 +280,71 @@ typedef struct {
 #define GETIN_NOCTRL 0x0002
 #define OD_NO_TIMEOUT 0xFFFFFFFFu
 
+/* Input waits run the kernel and the local display; they end early, with
+ * their failure value, when the session ends. */
+
+/* The next key byte (a cursor or function key comes as 0 then its code, see
+ * OD_KEY_). With wait 0 it does not wait: 0 when no key is there. A line
+ * feed is never a key of its own. od_control.last_key_local tells whether
+ * the key came from the local keyboard. */
 char od_get_key(int wait);
+/* 1 when a key is waiting, else 0. */
 int  od_key_pending(void);
+/* Drops every key waiting, in the queue and on the caller's line. */
 void od_clear_keybuffer(void);
+/* The next input event, decoding ANSI/VT escape sequences and doorway codes
+ * into EVENT_EXTENDED_KEY (GETIN_RAW: no decoding; GETIN_NOCTRL: control
+ * keys such as Ctrl-E stay characters). Waits up to timeout_ms (OD_NO_TIMEOUT:
+ * without limit). 1 with *event filled; 0 at the time-out, when the session
+ * ends, or with ODERR_PARAM for a null event. */
 int  od_get_input(tODInputEvent *event, uint32_t timeout_ms, uint16_t flags);
+/* As od_get_input, until a deadline on the session clock (seconds and
+ * milliseconds 0-999; other milliseconds: ODERR_PARAM). 0 at once when the
+ * deadline has passed. */
 int  od_get_input_until(tODInputEvent *event, uint32_t deadline_seconds,
                         int deadline_milliseconds, uint16_t flags);
+/* Reads a line into buffer (at least max_length + 1 bytes), echoing it and
+ * keeping keys from minimum to maximum, with backspace, until Enter. The
+ * text is NUL-terminated, also when the session ends while reading. A null
+ * buffer, max_length < 1 or minimum > maximum: ODERR_PARAM, buffer
+ * untouched. */
 void od_input_str(char *buffer, int max_length, unsigned char minimum, unsigned char maximum);
+/* Waits for one of the keys in allowed (letters in either case) and
+ * returns it as written in allowed; 0 when the session ends, or with
+ * ODERR_PARAM for null. */
 char od_get_answer(const char *allowed);
 
 /* ---- connection ---- */
+/* 1 when the caller's line has carrier. 0 without it, or with
+ * ODERR_NOREMOTE in a local session, or ODERR_GENERALFAIL when the line
+ * cannot be asked. */
 int         od_carrier(void);
+/* Raises (non-zero) or drops DTR; dropping it on a socket closes the
+ * connection. A local session: ODERR_NOREMOTE; a line with no DTR to set
+ * (standard I/O, a Door32 library, raising it on a socket):
+ * ODERR_GENERALFAIL. */
 void        od_set_dtr(int high);
+/* Chooses the serial port (0 = COM1) before od_init; never starts the kit.
+ * 1, or 0 with ODERR_PARAM (after start-up, or outside 0-255). */
 int         od_set_port(int port);
+/* The door's own flag that the caller's terminal takes 8-bit text, as last
+ * set by od_set_user_8bit (0 at first); the kit does not read it. Never
+ * starts the kit. */
 int         od_get_user_8bit(void);
 void        od_set_user_8bit(int eight_bit);
+/* The caller's identity, stable across calls of one caller to one BBS:
+ * "record:name" for drop files with a user record number, ":name" for the
+ * others and for local sessions, the BBS's user id for a BBSDev session;
+ * "" when there is none or the call failed. The text lives in the kit and
+ * is replaced by the next call. */
 const char *od_get_user_id(void);
 
 /* ---- housekeeping ---- */
+/* Runs one kernel pass (carrier, time, inactivity, the sysop's requests);
+ * the input and output calls do so themselves. */
 void od_kernel(void);
+/* Pauses, serving the kernel and the local display; 0 gives up the rest of
+ * the time slice. Ends early when the session ends. */
 void od_sleep(uint32_t milliseconds);
 
 #ifdef __cplusplus

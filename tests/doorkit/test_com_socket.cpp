@@ -15,6 +15,7 @@
 #include "ODSync.h"
 #include "doorkit.h"
 #include "session.h"
+#include "test_random.h"
 
 namespace {
 
@@ -231,7 +232,7 @@ TEST_P(SocketSession, HostileTelnetStreamsNeverOverrun)
     uint32_t seed = 12345;
     std::string noise;
     while (noise.size() < 50000) {
-        seed = seed * 1664525u + 1013904223u;
+        seed = TestLcgStep(seed);
         if ((seed >> 24) != 250) noise += (char)(seed >> 24);
     }
     noise += Bytes({255});
@@ -309,6 +310,10 @@ TEST(ComLine, PortIsChosenOnlyBeforeStartUp)
     EXPECT_FALSE(od_set_port(1));
     EXPECT_EQ((int)od_control.last_error, ODERR_PARAM);
     EXPECT_EQ((int)od_control.com_port, 2);
+    // Refused as every call is once the session has ended.
+    eODLifecycleState = OD_STATE_EXITING;
+    EXPECT_FALSE(od_set_port(1));
+    EXPECT_EQ((int)od_control.last_error, ODERR_GENERALFAIL);
 }
 
 TEST(ComLine, LocalSessionHasNoLine)

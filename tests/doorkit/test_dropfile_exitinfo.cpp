@@ -12,6 +12,7 @@
 #include "ODPlat.h"
 #include "doorkit.h"
 #include "dropfile_support.h"
+#include "test_random.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ std::string Filler(size_t size, uint32_t seed)
 {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; i++) {
-        seed = seed * 1664525u + 1013904223u;
+        seed = TestLcgStep(seed);
         bytes[i] = (char)(seed >> 24);
     }
     return bytes;

@@ -7,6 +7,7 @@
 #include "ODInEx.h"
 #include "ODScrn.h"
 
+#include "ansiscreen.h"
 #include "test_output_caller.h"
 
 #include <stdint.h>
@@ -16,131 +17,19 @@
 
 namespace {
 
-// A terminal that understands what the kit sends (ANSI colour, cursor,
-// clear screen and line; AVATAR colour, cursor, clear line and repeat; the
-// form feed) and wraps and scrolls the way the kit's screens do.
-class CallerScreen {
+// The caller's terminal as the kit pictures it: ANSI and AVATAR codes,
+// wrapping and scrolling as the kit's screens do. Every batch must end
+// between sequences and hold none the model does not know.
+class CallerScreen : public AnsiScreen {
 public:
-    CallerScreen(int width, int height) : width_(width), height_(height), cells_((size_t)width * height, Blank()) {}
-
+    CallerScreen(int width, int height) : AnsiScreen(height, width, kAvatar | kWrapAndScroll) {}
     void Feed(const std::string &bytes)
     {
-        for (size_t i = 0; i < bytes.size(); i++) {
-            uint8_t c = (uint8_t)bytes[i];
-            if (c == 0x1b && i + 1 < bytes.size() && bytes[i + 1] == '[') {
-                size_t j = i + 2;
-                std::vector<int> params(1, 0);
-                while (j < bytes.size() && (isdigit((uint8_t)bytes[j]) || bytes[j] == ';')) {
-                    if (bytes[j] == ';')
-                        params.push_back(0);
-                    else
-                        params.back() = params.back() * 10 + (bytes[j] - '0');
-                    j++;
-                }
-                ASSERT_LT(j, bytes.size()) << "an unfinished sequence";
-                Csi(bytes[j], params);
-                i = j;
-            } else if (c == 0x16 && i + 1 < bytes.size()) {
-                uint8_t op = (uint8_t)bytes[i + 1];
-                if (op == 0x01) {
-                    attribute_ = (uint8_t)bytes[i + 2];
-                    i += 2;
-                } else if (op == 0x07) {
-                    ClearToEnd();
-                    i += 1;
-                } else if (op == 0x08) {
-                    row_ = (uint8_t)bytes[i + 2] - 1;
-                    column_ = (uint8_t)bytes[i + 3] - 1;
-                    i += 3;
-                } else {
-                    ADD_FAILURE() << "unknown AVATAR code " << (int)op;
-                }
-            } else if (c == 0x19) {
-                for (int n = 0; n < (uint8_t)bytes[i + 2]; n++) Put((uint8_t)bytes[i + 1]);
-                i += 2;
-            } else if (c == 0x0c) {
-                Clear();
-            } else {
-                Put(c);
-            }
-        }
+        feed(bytes);
+        EXPECT_FALSE(in_sequence()) << "an unfinished sequence";
+        EXPECT_EQ(unknown_sequences(), 0) << "a sequence the caller does not know";
     }
-
-    uint16_t Cell(int column, int row) const { return cells_[(size_t)(row - 1) * width_ + column - 1]; }
-
-private:
-    uint16_t Blank() const { return (uint16_t)(' ' | attribute_ << 8); }
-
-    void Clear()
-    {
-        for (auto &cell : cells_) cell = Blank();
-        column_ = row_ = 0;
-    }
-    void ClearToEnd()
-    {
-        for (int x = column_; x < width_; x++) cells_[(size_t)row_ * width_ + x] = Blank();
-    }
-    void LineFeed()
-    {
-        if (row_ < height_ - 1) {
-            row_++;
-            return;
-        }
-        cells_.erase(cells_.begin(), cells_.begin() + width_);
-        cells_.insert(cells_.end(), (size_t)width_, Blank());
-    }
-    void Put(uint8_t c)
-    {
-        switch (c) {
-        case 7: return;
-        case 8: if (column_ > 0) column_--; return;
-        case 9:
-            column_ = (column_ / 8 + 1) * 8;
-            if (column_ >= width_) {
-                column_ = 0;
-                LineFeed();
-            }
-            return;
-        case 10: LineFeed(); return;
-        case 13: column_ = 0; return;
-        }
-        cells_[(size_t)row_ * width_ + column_] = (uint16_t)(c | attribute_ << 8);
-        if (++column_ >= width_) {
-            column_ = 0;
-            LineFeed();
-        }
-    }
-    void Csi(char final, const std::vector<int> &params)
-    {
-        static const int pc[8] = {0, 4, 2, 6, 1, 5, 3, 7}; // ANSI colour -> PC colour
-        switch (final) {
-        case 'H':
-            row_ = params[0] - 1;
-            column_ = (params.size() > 1 ? params[1] : 1) - 1;
-            break;
-        case 'J':
-            EXPECT_EQ(params[0], 2);
-            for (auto &cell : cells_) cell = Blank();
-            break;
-        case 'K': ClearToEnd(); break;
-        case 'm':
-            for (int p : params) {
-                if (p == 0) attribute_ = 0x07;
-                else if (p == 1) attribute_ |= 0x08;
-                else if (p == 5) attribute_ |= 0x80;
-                else if (p >= 30 && p <= 37) attribute_ = (uint8_t)((attribute_ & ~0x07) | pc[p - 30]);
-                else if (p >= 40 && p <= 47) attribute_ = (uint8_t)((attribute_ & ~0x70) | pc[p - 40] << 4);
-                else ADD_FAILURE() << "unknown colour parameter " << p;
-            }
-            break;
-        default: ADD_FAILURE() << "unknown sequence " << final;
-        }
-    }
-
-    int width_, height_;
-    int column_ = 0, row_ = 0;
-    uint8_t attribute_ = 0x07;
-    std::vector<uint16_t> cells_;
+    uint16_t Cell(int column, int row) const { return cell(row, column); }
 };
 
 std::string RandomText(std::mt19937 &random, size_t length)

@@ -4,6 +4,7 @@
 
 #include "combat.h"
 #include "run.h"
+#include "test_random.h"
 
 #include <stdint.h>
 
@@ -11,9 +12,7 @@ namespace {
 
 uint32_t Peek(int ahead = 1)
 {
-    uint32_t s = seasonal_rng_state;
-    for (int i = 0; i < ahead; i++) s = s * 1664525u + 1013904223u;
-    return s >> 1;
+    return TestLcgPeek(seasonal_rng_state, ahead);
 }
 
 class CombatRules : public ::testing::Test {

@@ -9,27 +9,14 @@
 
 #include "ODPlat.h"
 #include "season.h"
+#include "test_calendar.h"
 
 namespace {
-
-int64_t days_from_civil(int64_t y, int m, int d)
-{
-    y -= m <= 2;
-    int64_t era = (y >= 0 ? y : y - 399) / 400;
-    int64_t yoe = y - era * 400;
-    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
-int64_t utc(int y, int mo, int d, int h = 12, int mi = 0, int s = 0)
-{
-    return days_from_civil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
-}
 
 // Pins the kit's wall clock and binds through the real entry point.
 void bind_on(int y, int mo, int d, int h = 12, int mi = 0, int s = 0)
 {
-    ODPlatClockUseVirtual(0, utc(y, mo, d, h, mi, s));
+    ODPlatClockUseVirtual(0, TestUtcSeconds(y, mo, d, h, mi, s));
     season_bind();
 }
 
@@ -149,12 +136,12 @@ TEST(SeasonBind, AClockTheCalendarCannotPlaceKeepsThePreviousDate)
 {
     bind_on(2026, 5, 9);
     EXPECT_EQ(season_bind_at(-1), 0);
-    EXPECT_EQ(season_bind_at(utc(10000, 1, 1)), 0);
+    EXPECT_EQ(season_bind_at(TestUtcSeconds(10000, 1, 1, 12)), 0);
     EXPECT_EQ(season_index, 4);
     EXPECT_EQ(season_day, 9);
     EXPECT_EQ(season_year, 2026);
     EXPECT_STREQ(places[7], "THE THORN THRONE");
-    EXPECT_EQ(season_bind_at(utc(9999, 12, 31, 23, 59, 59)), 1);
+    EXPECT_EQ(season_bind_at(TestUtcSeconds(9999, 12, 31, 23, 59, 59)), 1);
     EXPECT_EQ(season_stamp, 9999 * 1000 + 364);
 }
 

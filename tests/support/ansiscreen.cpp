@@ -4,7 +4,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-AnsiScreen::AnsiScreen() : unknown_(0), fed_(0)
+AnsiScreen::AnsiScreen(int rows, int cols, unsigned modes)
+    : rows_(rows), cols_(cols), modes_(modes), cells_((size_t)rows * cols), attrs_((size_t)rows * cols),
+      unknown_(0), fed_(0)
 {
     clear();
     saved_row_ = saved_col_ = 0;
@@ -13,10 +15,18 @@ AnsiScreen::AnsiScreen() : unknown_(0), fed_(0)
 
 void AnsiScreen::clear()
 {
-    memset(cells_, ' ', sizeof cells_);
-    memset(attrs_, 0x07, sizeof attrs_);
-    row_ = col_ = 0;
     attr_ = 0x07;
+    for (int r = 0; r < rows_; r++) blank(r, 0);
+    row_ = col_ = 0;
+}
+
+// Blanks a row from a column on, in the current colours.
+void AnsiScreen::blank(int row, int from_col)
+{
+    for (int c = from_col; c < cols_; c++) {
+        cells_[(size_t)row * cols_ + c] = ' ';
+        attrs_[(size_t)row * cols_ + c] = attr_;
+    }
 }
 
 void AnsiScreen::feed(const std::string &bytes)
@@ -31,10 +41,14 @@ void AnsiScreen::feed(const char *bytes, size_t size)
         uint8_t c = (uint8_t)bytes[i];
         switch (state_) {
         case kText:
-            if (c == 0x1B)
+            if (c == 0x1B) {
                 state_ = kEscape;
-            else
+            } else if ((modes_ & kAvatar) && (c == 0x16 || c == 0x19)) {
+                state_ = kAvatarCode;
+                params_.assign(1, (char)c);
+            } else {
                 put_char(c);
+            }
             break;
         case kEscape:
             if (c == '[') {
@@ -64,42 +78,108 @@ void AnsiScreen::feed(const char *bytes, size_t size)
                 notes_ += (char)c;
             }
             break;
+        case kAvatarCode: {
+            params_ += (char)c;
+            // ^Y char count; ^V ^A attr; ^V ^G; ^V ^H row col.
+            size_t need = 3;
+            if (params_[0] == 0x16) {
+                uint8_t op = (uint8_t)params_[1];
+                need = op == 0x01 ? 3 : op == 0x08 ? 4 : 2;
+            }
+            if (params_.size() >= need) {
+                avatar(params_);
+                state_ = kText;
+            }
+            break;
+        }
         }
     }
 }
 
+void AnsiScreen::line_feed()
+{
+    if (row_ < rows_ - 1) {
+        row_++;
+        return;
+    }
+    if (!(modes_ & kWrapAndScroll)) return;
+    cells_.erase(cells_.begin(), cells_.begin() + cols_);
+    cells_.insert(cells_.end(), (size_t)cols_, ' ');
+    attrs_.erase(attrs_.begin(), attrs_.begin() + cols_);
+    attrs_.insert(attrs_.end(), (size_t)cols_, attr_);
+}
+
 void AnsiScreen::put_char(uint8_t c)
 {
+    bool wrap = (modes_ & kWrapAndScroll) != 0;
     switch (c) {
     case '\r':
         col_ = 0;
         return;
     case '\n':
-        if (row_ < kRows - 1) row_++;
+        line_feed();
         return;
     case '\b':
         if (col_ > 0) col_--;
         return;
     case '\t':
         col_ = (col_ / 8 + 1) * 8;
-        if (col_ > kCols - 1) col_ = kCols - 1;
+        if (col_ > cols_ - 1) {
+            if (wrap) {
+                col_ = 0;
+                line_feed();
+            } else {
+                col_ = cols_ - 1;
+            }
+        }
         return;
     case 0x07: // bell
     case 0x0F: // SI after music
         return;
     case 0x0C: // form feed clears, as a plain or AVATAR terminal does
-        clear();
+        for (int r = 0; r < rows_; r++) blank(r, 0);
+        row_ = col_ = 0;
         return;
     default:
         break;
     }
-    if (col_ >= kCols) {
+    if (col_ >= cols_) {
         col_ = 0;
-        if (row_ < kRows - 1) row_++;
+        if (row_ < rows_ - 1) row_++;
     }
-    cells_[row_][col_] = c;
-    attrs_[row_][col_] = attr_;
+    cells_[(size_t)row_ * cols_ + col_] = c;
+    attrs_[(size_t)row_ * cols_ + col_] = attr_;
     col_++;
+    if (wrap && col_ >= cols_) {
+        col_ = 0;
+        line_feed();
+    }
+}
+
+void AnsiScreen::avatar(const std::string &code)
+{
+    if (code[0] == 0x19) {
+        for (int n = 0; n < (uint8_t)code[2]; n++) put_char((uint8_t)code[1]);
+        return;
+    }
+    switch (code[1]) {
+    case 0x01: attr_ = (uint8_t)code[2]; break;
+    case 0x07: blank(row_, col_); break;
+    case 0x08:
+        row_ = (uint8_t)code[2] - 1;
+        col_ = (uint8_t)code[3] - 1;
+        clamp_cursor();
+        break;
+    default: unknown_++; break;
+    }
+}
+
+void AnsiScreen::clamp_cursor()
+{
+    if (row_ < 0) row_ = 0;
+    if (row_ > rows_ - 1) row_ = rows_ - 1;
+    if (col_ < 0) col_ = 0;
+    if (col_ > cols_ - 1) col_ = cols_ - 1;
 }
 
 static int param_at(const std::string &params, int index, int fallback)
@@ -134,17 +214,13 @@ void AnsiScreen::csi(char final, const std::string &params)
     case 'D': col_ -= n; break;
     case 'J':
         if (param_at(params, 0, 0) == 2) {
-            memset(cells_, ' ', sizeof cells_);
-            memset(attrs_, attr_, sizeof attrs_);
+            for (int r = 0; r < rows_; r++) blank(r, 0);
         } else {
             unknown_++;
         }
         break;
     case 'K':
-        for (int c = col_; c < kCols; c++) {
-            cells_[row_][c] = ' ';
-            attrs_[row_][c] = attr_;
-        }
+        if (col_ < cols_) blank(row_, col_);
         break;
     case 'm':
         sgr(params);
@@ -161,10 +237,7 @@ void AnsiScreen::csi(char final, const std::string &params)
         unknown_++;
         break;
     }
-    if (row_ < 0) row_ = 0;
-    if (row_ > kRows - 1) row_ = kRows - 1;
-    if (col_ < 0) col_ = 0;
-    if (col_ > kCols - 1) col_ = kCols - 1;
+    clamp_cursor();
 }
 
 void AnsiScreen::sgr(const std::string &params)
@@ -198,20 +271,20 @@ void AnsiScreen::sgr(const std::string &params)
 
 uint8_t AnsiScreen::ch(int row, int col) const
 {
-    if (row < 1 || row > kRows || col < 1 || col > kCols) return ' ';
-    return cells_[row - 1][col - 1];
+    if (row < 1 || row > rows_ || col < 1 || col > cols_) return ' ';
+    return cells_[(size_t)(row - 1) * cols_ + col - 1];
 }
 
 uint8_t AnsiScreen::attr(int row, int col) const
 {
-    if (row < 1 || row > kRows || col < 1 || col > kCols) return 0x07;
-    return attrs_[row - 1][col - 1];
+    if (row < 1 || row > rows_ || col < 1 || col > cols_) return 0x07;
+    return attrs_[(size_t)(row - 1) * cols_ + col - 1];
 }
 
 std::string AnsiScreen::text(int row, int col, int len) const
 {
     std::string out;
-    if (len < 0) len = kCols - col + 1;
+    if (len < 0) len = cols_ - col + 1;
     for (int i = 0; i < len; i++) out += (char)ch(row, col + i);
     return out;
 }
@@ -225,7 +298,7 @@ std::string AnsiScreen::line(int row) const
 
 bool AnsiScreen::find(const std::string &needle, int *row, int *col) const
 {
-    for (int r = 1; r <= kRows; r++) {
+    for (int r = 1; r <= rows_; r++) {
         size_t at = text(r, 1).find(needle);
         if (at != std::string::npos) {
             if (row) *row = r;

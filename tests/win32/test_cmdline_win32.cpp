@@ -160,7 +160,7 @@ TEST(CmdLineWin32, ElementZeroIsTheProgramAsTheSystemSplitsIt)
     std::wstring name;
     for (const char *p = argv[0]; *p; p++) name += (wchar_t)(unsigned char)*p;
     EXPECT_EQ(name, system[0]);
-    ODCmdLnFreeVector(argv);
+    od_free_cmd_line(argv);
 }
 
 TEST(CmdLineWin32, BytesOfTheCodePageComeBackUnchanged)
@@ -183,7 +183,7 @@ TEST(CmdLineWin32, BytesOfTheCodePageComeBackUnchanged)
     ASSERT_EQ(argc, 4);
     EXPECT_EQ(std::string(argv[2]), kept);
     EXPECT_EQ(std::string(argv[3]), kept + " z");
-    ODCmdLnFreeVector(argv);
+    od_free_cmd_line(argv);
 }
 
 // With no display a message box returns at once (the first one of a run may

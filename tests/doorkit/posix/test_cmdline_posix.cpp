@@ -71,7 +71,7 @@ struct ChildMode {
         int count = 0;
         char **vector = od_split_cmd_line("", &count);
         PutRecord(&out, vector && vector[0] ? vector[0] : "<none>");
-        ODCmdLnFreeVector(vector);
+        od_free_cmd_line(vector);
         if (pieces) ODWindowsCommandLineFree(pieces, token);
         free(wide);
         free(line);
@@ -188,7 +188,7 @@ TEST(CmdLinePosix, EveryByteValueSurvivesQuotingAndSplitting)
     ASSERT_NE(argv, nullptr);
     ASSERT_EQ(argc, (int)args.size() + 1);
     for (int i = 1; i < argc; i++) EXPECT_EQ(std::string(argv[i]), args[i - 1]) << i;
-    ODCmdLnFreeVector(argv);
+    od_free_cmd_line(argv);
 
     // And a name in CP437 box characters reaches the field untouched.
     od_parse_cmd_line("-USERNAME \xC9\xCD\xBB Caf\xC3\xA9");
@@ -230,5 +230,5 @@ TEST(CmdLinePosix, ElementZeroIsTheRunningProgram)
     char **argv = od_split_cmd_line("-L", &argc);
     ASSERT_NE(argv, nullptr);
     EXPECT_EQ(std::string(argv[0]), first);
-    ODCmdLnFreeVector(argv);
+    od_free_cmd_line(argv);
 }

@@ -9,9 +9,10 @@
 // caller can type into, while waits for a key race ahead.
 #include <gtest/gtest.h>
 
-#include "ansiscreen.h"
 #include "door_process.h"
+#include "screen_caller.h"
 #include "session.h"
+#include "test_calendar.h"
 #include "testdir.h"
 
 #include "ODCore.h"
@@ -81,170 +82,37 @@ const int kRunAsGame = RunGameIfAsked();
 
 using Clock = std::chrono::steady_clock;
 
-int64_t UtcSeconds(int year, int month, int day, int hour, int minute, int second)
-{
-    int y = year - (month <= 2);
-    int era = (y >= 0 ? y : y - 399) / 400;
-    unsigned yoe = (unsigned)(y - era * 400);
-    unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    int64_t days = (int64_t)era * 146097 + (int64_t)doe - 719468;
-    return days * 86400 + hour * 3600 + minute * 60 + second;
-}
-
-size_t Count(const std::string &haystack, const std::string &needle)
-{
-    size_t n = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) n++;
-    return n;
-}
-
 // ---- the caller's side ----
 
-// Reads everything the door sends into a screen model and a transcript.
-class Caller {
+// The caller's end, with what the entry's screens need besides.
+class Caller : public ScreenCaller {
 public:
-    explicit Caller(TestCaller *link) : link_(link)
-    {
-        reader_ = std::thread([this] { Read(); });
-    }
-    ~Caller()
-    {
-        stop_ = true;
-        reader_.join();
-    }
-
-    // Waits until the text is on the screen, drawn after the last keys
-    // typed. False on time-out.
-    bool WaitFor(const std::string &text, int timeout_ms = 10000)
-    {
-        auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            int row, col;
-            if (transcript_.find(text, mark_) != std::string::npos && screen_.find(text, &row, &col)) return true;
-            if (Clock::now() >= deadline) return false;
-            changed_.wait_for(lock, std::chrono::milliseconds(10));
-        }
-    }
+    using ScreenCaller::ScreenCaller;
     // Waits for a whole lobby drawn after the last keys: its menu and then
     // its last line, the date or the Halloween line.
     bool WaitForLobby(int timeout_ms = 10000)
     {
-        auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            size_t menu = transcript_.find("[Q] RETURN TO BBS", mark_);
-            if (menu != std::string::npos && (transcript_.find("NEW MONTH, NEW STORY", menu) != std::string::npos ||
-                                              transcript_.find("HALLOWEEN: FINAL BOSS", menu) != std::string::npos))
-                return true;
-            if (Clock::now() >= deadline) return false;
-            changed_.wait_for(lock, std::chrono::milliseconds(10));
-        }
-    }
-    // Waits until the transcript holds the text n times.
-    bool WaitForSent(const std::string &text, size_t n, int timeout_ms = 10000)
-    {
-        auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            if (Count(transcript_, text) >= n) return true;
-            if (Clock::now() >= deadline) return false;
-            changed_.wait_for(lock, std::chrono::milliseconds(10));
-        }
-    }
-    // Waits until nothing has come for quiet_ms.
-    void WaitQuiet(int quiet_ms)
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (Clock::now() < last_ + std::chrono::milliseconds(quiet_ms))
-            changed_.wait_for(lock, std::chrono::milliseconds(10));
-    }
-
-    void Type(const std::string &keys)
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            mark_ = transcript_.size();
-        }
-        link_->Send(keys);
-    }
-    void Hangup() { link_->Close(); }
-
-    std::string Text(int row, int col, int len)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return screen_.text(row, col, len);
-    }
-    std::string Line(int row)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return screen_.line(row);
-    }
-    int Fg(int row, int col)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return screen_.fg(row, col);
-    }
-    bool Find(const std::string &text)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        int r, c;
-        return screen_.find(text, &r, &c);
+        return WaitUntil(
+            [](const std::string &transcript, size_t mark) {
+                size_t menu = transcript.find("[Q] RETURN TO BBS", mark);
+                return menu != std::string::npos &&
+                       (transcript.find("NEW MONTH, NEW STORY", menu) != std::string::npos ||
+                        transcript.find("HALLOWEEN: FINAL BOSS", menu) != std::string::npos);
+            },
+            timeout_ms);
     }
     // The picture at columns 47 to 80, rows 3 to 22: characters and colours.
     std::string Art()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        AnsiScreen screen = Snapshot();
         std::string all;
         for (int r = 3; r <= 22; r++)
             for (int c = 47; c <= 80; c++) {
-                all += (char)screen_.ch(r, c);
-                all += (char)screen_.attr(r, c);
+                all += (char)screen.ch(r, c);
+                all += (char)screen.attr(r, c);
             }
         return all;
     }
-    std::string Screen()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::string all;
-        for (int r = 1; r <= 24; r++) all += screen_.line(r) + "\n";
-        return all;
-    }
-    std::string Transcript()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return transcript_;
-    }
-    std::vector<std::string> Music()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return screen_.music();
-    }
-
-private:
-    void Read()
-    {
-        while (!stop_) {
-            std::string bytes = link_->Receive(4096, 20);
-            if (bytes.empty()) continue;
-            std::lock_guard<std::mutex> lock(mutex_);
-            screen_.feed(bytes);
-            transcript_ += bytes;
-            last_ = Clock::now();
-            changed_.notify_all();
-        }
-    }
-
-    TestCaller *link_;
-    AnsiScreen screen_;
-    std::string transcript_;
-    size_t mark_ = 0;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    Clock::time_point last_ = Clock::now();
-    std::thread reader_;
-    volatile bool stop_ = false;
 };
 
 // A door directory with GRIMBY in it (this binary), score sharing on and a
@@ -397,9 +265,9 @@ private:
 
 TEST_F(EntrySession, NewCallerAnswersTheMusicQuestionCreatesASurvivorAndReachesTheLobby)
 {
-    Start(UtcSeconds(2026, 3, 10, 12, 0, 0));
-    ASSERT_TRUE(caller->WaitFor("GRIMBY CAN PLAY ANSI MUSIC NOTES.")) << caller->Screen();
-    ASSERT_TRUE(caller->WaitFor("SyncTERM: enable ANSI music in setup."));
+    Start(TestUtcSeconds(2026, 3, 10, 12, 0, 0));
+    ASSERT_TRUE(caller->WaitForDrawn("GRIMBY CAN PLAY ANSI MUSIC NOTES.")) << caller->Screen();
+    ASSERT_TRUE(caller->WaitForDrawn("SyncTERM: enable ANSI music in setup."));
     EXPECT_EQ(caller->Text(1, 42, 19), "SYNCTERM ANSI MUSIC");
     EXPECT_EQ(caller->Text(5, 3, 33), "GRIMBY CAN PLAY ANSI MUSIC NOTES.");
     EXPECT_EQ(caller->Fg(5, 3), 14);
@@ -419,7 +287,7 @@ TEST_F(EntrySession, NewCallerAnswersTheMusicQuestionCreatesASurvivorAndReachesT
     EXPECT_TRUE(caller->Find("GRIMBY CAN PLAY ANSI MUSIC NOTES."));
     EXPECT_FALSE(caller->Find("Did you hear"));
     caller->Type("T");
-    ASSERT_TRUE(caller->WaitFor("Did you hear the scale? Choose Y/N."));
+    ASSERT_TRUE(caller->WaitForDrawn("Did you hear the scale? Choose Y/N."));
     EXPECT_EQ(caller->Text(19, 3, 35), "Did you hear the scale? Choose Y/N.");
     EXPECT_EQ(caller->Fg(19, 3), 14);
     caller->Type("t");
@@ -430,17 +298,17 @@ TEST_F(EntrySession, NewCallerAnswersTheMusicQuestionCreatesASurvivorAndReachesT
 
     // The answer: silent, after all.
     caller->Type("n");
-    ASSERT_TRUE(caller->WaitFor("CHOOSE YOUR SURVIVOR")) << caller->Screen();
+    ASSERT_TRUE(caller->WaitForDrawn("CHOOSE YOUR SURVIVOR")) << caller->Screen();
     caller->Type("|10Moth\r");
-    ASSERT_TRUE(caller->WaitFor("[Y] YES, KEEP IT"));
+    ASSERT_TRUE(caller->WaitForDrawn("[Y] YES, KEEP IT"));
     caller->Type("y");
-    ASSERT_TRUE(caller->WaitFor("CHOOSE M / F"));
+    ASSERT_TRUE(caller->WaitForDrawn("CHOOSE M / F"));
     caller->Type("f");
-    ASSERT_TRUE(caller->WaitFor("[5] MEDIUM"));
+    ASSERT_TRUE(caller->WaitForDrawn("[5] MEDIUM"));
     caller->Type("2");
 
     // March's lobby: its campaign, its picture, today's date line.
-    ASSERT_TRUE(caller->WaitFor("UTC - NEW MONTH, NEW STORY")) << caller->Screen();
+    ASSERT_TRUE(caller->WaitForDrawn("UTC - NEW MONTH, NEW STORY")) << caller->Screen();
     EXPECT_EQ(caller->Text(1, 2, 16), "GRIMBY - ALMANAC");
     EXPECT_EQ(caller->Text(1, 42, 17), "THE STOLEN SPRING");
     EXPECT_EQ(caller->Fg(1, 42), 14);
@@ -475,17 +343,17 @@ TEST_F(EntrySession, NewCallerAnswersTheMusicQuestionCreatesASurvivorAndReachesT
 TEST_F(EntrySession, ReturningCallerIsWelcomedBackAndYEnablesSound)
 {
     WriteProfile("|14Old|02Timer", 3);
-    Start(UtcSeconds(2026, 6, 21, 8, 30, 0));
-    ASSERT_TRUE(caller->WaitFor("[N] SILENT"));
+    Start(TestUtcSeconds(2026, 6, 21, 8, 30, 0));
+    ASSERT_TRUE(caller->WaitForDrawn("[N] SILENT"));
     caller->Type("Y");
-    ASSERT_TRUE(caller->WaitFor("[N] CREATE A NEW SURVIVOR")) << caller->Screen();
+    ASSERT_TRUE(caller->WaitForDrawn("[N] CREATE A NEW SURVIVOR")) << caller->Screen();
     EXPECT_EQ(caller->Text(1, 42, 12), "WELCOME BACK");
     EXPECT_EQ(caller->Text(5, 3, 32), "YOUR SURVIVOR PROFILE WAS FOUND:");
     EXPECT_EQ(caller->Text(8, 4, 8), "OldTimer");
     EXPECT_EQ(caller->Fg(8, 4), 14);
     EXPECT_EQ(caller->Fg(8, 7), 2);
     caller->Type("c");
-    ASSERT_TRUE(caller->WaitFor("UTC - NEW MONTH, NEW STORY"));
+    ASSERT_TRUE(caller->WaitForDrawn("UTC - NEW MONTH, NEW STORY"));
     EXPECT_EQ(caller->Text(1, 42, 26), "THE SUN THAT WOULD NOT SET");
     EXPECT_EQ(caller->Text(19, 3, 40), "June 21, 2026 UTC - NEW MONTH, NEW STORY");
     caller->Type("\x1b");
@@ -500,11 +368,11 @@ protected:
     void ToOpening()
     {
         WriteProfile("Pumpkin", 0);
-        Start(UtcSeconds(2026, 10, 12, 20, 0, 0));
+        Start(TestUtcSeconds(2026, 10, 12, 20, 0, 0));
         caller->Type("nc");
-        ASSERT_TRUE(caller->WaitFor("[W] WATCH THE 60-SECOND OPENING")) << caller->Screen();
+        ASSERT_TRUE(caller->WaitForDrawn("[W] WATCH THE 60-SECOND OPENING")) << caller->Screen();
     }
-    size_t Slides(const std::string &transcript) { return Count(transcript, "Q TWICE: SKIP TO GAME LOBBY"); }
+    size_t Slides(const std::string &transcript) { return TestCount(transcript, "Q TWICE: SKIP TO GAME LOBBY"); }
 };
 
 TEST_F(OctoberOpening, AsksGoOrWatchAndGGoesStraightToTheLobby)
@@ -523,7 +391,7 @@ TEST_F(OctoberOpening, AsksGoOrWatchAndGGoesStraightToTheLobby)
     caller->WaitQuiet(200);
     EXPECT_TRUE(caller->Find("[W] WATCH THE 60-SECOND OPENING"));
     caller->Type("G");
-    ASSERT_TRUE(caller->WaitFor("NEW MONTH, NEW STORY")) << caller->Screen();
+    ASSERT_TRUE(caller->WaitForDrawn("NEW MONTH, NEW STORY")) << caller->Screen();
     EXPECT_EQ(Slides(caller->Transcript()), 0u);
 }
 
@@ -531,15 +399,15 @@ TEST_F(OctoberOpening, WatchedToTheEndShowsTenSlidesThenTheLobby)
 {
     ToOpening();
     caller->Type("w");
-    ASSERT_TRUE(caller->WaitFor("THE PUMPKIN STAND"));
-    ASSERT_TRUE(caller->WaitFor("OCTOBER. THE LAST LIGHT OF THE HARVEST."));
+    ASSERT_TRUE(caller->WaitForDrawn("THE PUMPKIN STAND"));
+    ASSERT_TRUE(caller->WaitForDrawn("OCTOBER. THE LAST LIGHT OF THE HARVEST."));
     EXPECT_EQ(caller->Fg(8, 3), 14);
     EXPECT_EQ(caller->Text(19, 3, 27), "Q TWICE: SKIP TO GAME LOBBY");
     EXPECT_EQ(caller->Fg(19, 3), 8);
-    ASSERT_TRUE(caller->WaitFor("THE AWAKENING", 20000));
-    ASSERT_TRUE(caller->WaitFor("TWO YELLOW EYES OPEN IN THE"));
+    ASSERT_TRUE(caller->WaitForDrawn("THE AWAKENING", 20000));
+    ASSERT_TRUE(caller->WaitForDrawn("TWO YELLOW EYES OPEN IN THE"));
     EXPECT_EQ(caller->Fg(8, 3), 12);
-    ASSERT_TRUE(caller->WaitFor("NEW MONTH, NEW STORY", 20000)) << caller->Screen();
+    ASSERT_TRUE(caller->WaitForDrawn("NEW MONTH, NEW STORY", 20000)) << caller->Screen();
     std::string all = caller->Transcript();
     EXPECT_EQ(Slides(all), 10u);
     EXPECT_NE(all.find("THE HARVEST HAS TEETH. SURVIVE THE"), std::string::npos);
@@ -554,7 +422,7 @@ TEST_F(OctoberOpening, OneQDoesNotSkipAndAnotherKeyBetweenResetsTheCount)
     caller->Type("x");
     ASSERT_TRUE(caller->WaitForSent("Q TWICE", 5));
     caller->Type("q");  // a count of one again, not two
-    ASSERT_TRUE(caller->WaitFor("NEW MONTH, NEW STORY", 20000)) << caller->Screen();
+    ASSERT_TRUE(caller->WaitForDrawn("NEW MONTH, NEW STORY", 20000)) << caller->Screen();
     EXPECT_EQ(Slides(caller->Transcript()), 10u);
 }
 
@@ -564,7 +432,7 @@ TEST_F(OctoberOpening, TheSecondQSkipsEvenSlidesLater)
     caller->Type("wq");
     ASSERT_TRUE(caller->WaitForSent("Q TWICE", 4));  // the count carries over
     caller->Type("Q");
-    ASSERT_TRUE(caller->WaitFor("NEW MONTH, NEW STORY")) << caller->Screen();
+    ASSERT_TRUE(caller->WaitForDrawn("NEW MONTH, NEW STORY")) << caller->Screen();
     size_t shown = Slides(caller->Transcript());
     EXPECT_GE(shown, 4u);
     EXPECT_LT(shown, 7u);
@@ -574,7 +442,7 @@ TEST_F(OctoberOpening, QTwiceAtOnceLeavesTheFirstSlide)
 {
     ToOpening();
     caller->Type("wQq");
-    ASSERT_TRUE(caller->WaitFor("NEW MONTH, NEW STORY")) << caller->Screen();
+    ASSERT_TRUE(caller->WaitForDrawn("NEW MONTH, NEW STORY")) << caller->Screen();
     EXPECT_EQ(Slides(caller->Transcript()), 1u);
 }
 
@@ -582,7 +450,7 @@ TEST_F(OctoberOpening, QTwiceAtOnceLeavesTheFirstSlide)
 
 TEST_F(EntrySession, OctoberThirtiethShowsTheDateLineAndTheThirtyFirstTheHalloweenLobby)
 {
-    ArriveInLobby(UtcSeconds(2026, 10, 30, 9, 0, 0), true);
+    ArriveInLobby(TestUtcSeconds(2026, 10, 30, 9, 0, 0), true);
     EXPECT_EQ(caller->Text(1, 2, 11), "HARVESTFALL");
     EXPECT_EQ(caller->Text(1, 42, 21), "A HALLOWEEN NIGHTMARE");
     EXPECT_EQ(caller->Text(5, 3, 23), "THE HARVEST HAS TEETH. ");
@@ -597,8 +465,8 @@ TEST_F(EntrySession, OctoberThirtiethShowsTheDateLineAndTheThirtyFirstTheHallowe
     caller.reset();
     link.Close();
 
-    ArriveInLobby(UtcSeconds(2026, 10, 31, 9, 0, 0), true);
-    ASSERT_TRUE(caller->WaitFor("HALLOWEEN: FINAL BOSS, EXTRA DAMAGE!"));
+    ArriveInLobby(TestUtcSeconds(2026, 10, 31, 9, 0, 0), true);
+    ASSERT_TRUE(caller->WaitForDrawn("HALLOWEEN: FINAL BOSS, EXTRA DAMAGE!"));
     EXPECT_EQ(caller->Text(1, 42, 21), "A HALLOWEEN NIGHTMARE");
     EXPECT_EQ(caller->Text(19, 3, 37), "HALLOWEEN: FINAL BOSS, EXTRA DAMAGE! ");
     EXPECT_EQ(caller->Fg(19, 3), 14);
@@ -615,7 +483,7 @@ TEST_F(EntrySession, EveryOtherMonthShowsItsCampaignTitleNameGoalAndDate)
     const int months[] = {1, 12};
     for (int month : months) {
         SCOPED_TRACE(month);
-        ArriveInLobby(UtcSeconds(2027, month, 5, 23, 0, 0), false);
+        ArriveInLobby(TestUtcSeconds(2027, month, 5, 23, 0, 0), false);
         const season_record &record = seasons[month - 1];
         EXPECT_EQ(caller->Text(1, 42, (int)strlen(record.title)), record.title);
         EXPECT_EQ(caller->Text(5, 3, (int)strlen(record.name)), record.name);
@@ -636,54 +504,54 @@ TEST_F(EntrySession, EveryOtherMonthShowsItsCampaignTitleNameGoalAndDate)
 
 TEST_F(EntrySession, IdleLobbyWalksTheFigureAndAnUnknownKeyRedraws)
 {
-    ArriveInLobby(UtcSeconds(2026, 4, 2, 10, 0, 0), false);
+    ArriveInLobby(TestUtcSeconds(2026, 4, 2, 10, 0, 0), false);
     std::string before = caller->Transcript();
-    size_t lobbies = Count(before, "[Q] RETURN TO BBS");
+    size_t lobbies = TestCount(before, "[Q] RETURN TO BBS");
     // Two idle cycles: the cat, then the other figure, along row 21.
     ASSERT_TRUE(caller->WaitForSent(" .-.-. ", 17, 20000));
     std::string idle = caller->Transcript();
-    EXPECT_GE(Count(idle, " /\\_/\\ "), 17u);
-    EXPECT_EQ(Count(idle, "[Q] RETURN TO BBS"), lobbies);  // waiting redraws nothing
+    EXPECT_GE(TestCount(idle, " /\\_/\\ "), 17u);
+    EXPECT_EQ(TestCount(idle, "[Q] RETURN TO BBS"), lobbies);  // waiting redraws nothing
     // The walk leaves row 21 blank behind it.
     caller->WaitForSent(" /\\_/\\ ", 34, 20000);
     caller->Type("Z");
     ASSERT_TRUE(caller->WaitForLobby());
-    EXPECT_GT(Count(caller->Transcript(), "[Q] RETURN TO BBS"), lobbies);
+    EXPECT_GT(TestCount(caller->Transcript(), "[Q] RETURN TO BBS"), lobbies);
     EXPECT_TRUE(caller->Find("THE STORM-EGG HEIST"));
     caller->Type("c");  // chat is off: C is one more key that does nothing but redraw
     ASSERT_TRUE(caller->WaitForLobby());
     // A line feed, as terminals send after Enter, is no key: Z then LF
     // redraws once, not twice (keys are taken in order, so a second redraw
     // would come before Q).
-    size_t drawn = Count(caller->Transcript(), "[Q] RETURN TO BBS");
+    size_t drawn = TestCount(caller->Transcript(), "[Q] RETURN TO BBS");
     caller->Type("Z\n");
     ASSERT_TRUE(caller->WaitForLobby());
     caller->Type("q");
     EXPECT_EQ(Ended(), 0);
-    EXPECT_EQ(Count(caller->Transcript(), "[Q] RETURN TO BBS"), drawn + 1);
+    EXPECT_EQ(TestCount(caller->Transcript(), "[Q] RETURN TO BBS"), drawn + 1);
 }
 
 TEST_F(EntrySession, MidnightAtTheMonthsEndRedrawsTheLobbyForTheNewMonth)
 {
     // 31 October, 23:59:40 UTC: the Halloween lobby.
-    ArriveInLobby(UtcSeconds(2026, 10, 31, 23, 59, 40), true);
-    ASSERT_TRUE(caller->WaitFor("HALLOWEEN: FINAL BOSS, EXTRA DAMAGE!"));
-    size_t lobbies = Count(caller->Transcript(), "[Q] RETURN TO BBS");
+    ArriveInLobby(TestUtcSeconds(2026, 10, 31, 23, 59, 40), true);
+    ASSERT_TRUE(caller->WaitForDrawn("HALLOWEEN: FINAL BOSS, EXTRA DAMAGE!"));
+    size_t lobbies = TestCount(caller->Transcript(), "[Q] RETURN TO BBS");
     // Idle cycles of 8 s: the first that ends after midnight brings
     // November's lobby, dated the first, without a key.
-    ASSERT_TRUE(caller->WaitFor("November 01, 2026 UTC - NEW MONTH, NEW STORY", 30000)) << caller->Screen();
+    ASSERT_TRUE(caller->WaitForDrawn("November 01, 2026 UTC - NEW MONTH, NEW STORY", 30000)) << caller->Screen();
     EXPECT_EQ(caller->Text(1, 2, 16), "GRIMBY - ALMANAC");
     EXPECT_EQ(caller->Text(1, 42, 20), "THE FEAST OF SHADOWS");
     EXPECT_EQ(caller->Text(5, 3, 9), "November ");
     EXPECT_FALSE(caller->Find("HALLOWEEN"));
-    EXPECT_EQ(Count(caller->Transcript(), "[Q] RETURN TO BBS"), lobbies + 1);
+    EXPECT_EQ(TestCount(caller->Transcript(), "[Q] RETURN TO BBS"), lobbies + 1);
     caller->Type("q");
     EXPECT_EQ(Ended(), 0);
 }
 
 TEST_F(EntrySession, CarrierLostInTheLobbyRunsTheExitSteps)
 {
-    ArriveInLobby(UtcSeconds(2026, 5, 20, 12, 0, 0), false);
+    ArriveInLobby(TestUtcSeconds(2026, 5, 20, 12, 0, 0), false);
     ASSERT_EQ(SyncStarts(1), 1);
     caller->Hangup();
     // The BBS learns the carrier was lost.
@@ -729,7 +597,7 @@ TEST_F(EntrySession, HangingUpWhileCreatingASurvivorSavesNothing)
 // lose the exit steps.
 TEST_F(EntrySession, CarrierLostDuringTheWalkStillRunsTheExitSteps)
 {
-    ArriveInLobby(UtcSeconds(2026, 5, 20, 12, 0, 0), false);
+    ArriveInLobby(TestUtcSeconds(2026, 5, 20, 12, 0, 0), false);
     ASSERT_TRUE(caller->WaitForSent(" /\\_/\\ ", 2, 20000));
     caller->Hangup();
     EXPECT_EQ(Ended(), 1);
@@ -751,7 +619,7 @@ TEST_F(OctoberOpening, CarrierLostDuringASlideStillRunsTheExitSteps)
 TEST_F(EntrySession, MaintenanceMarkerTurnsTheCallerAwayAndTouchesNothing)
 {
     dir.write(".grimby-maintenance", "");
-    Start(UtcSeconds(2026, 3, 10, 12, 0, 0));
+    Start(TestUtcSeconds(2026, 3, 10, 12, 0, 0));
     ASSERT_TRUE(caller->WaitForSent("GRIMBY is being updated. Please return shortly.\r\n", 1));
     EXPECT_EQ(Ended(), 0);
     EXPECT_FALSE(caller->Find("SYNCTERM"));
@@ -765,8 +633,8 @@ TEST_F(EntrySession, NoCallerIdentityIsRefusedWithExitCodeOne)
     // command line.
     dir.write("DORINFO1.DEF", "TEST BBS\r\nSAM\r\nSYSOP\r\nCOM1\r\n38400 BAUD,N,8,1\r\n 0\r\n\r\n\r\n"
                               "SPRINGFIELD\r\n1\r\n100\r\n45\r\n");
-    Start(UtcSeconds(2026, 3, 10, 12, 0, 0), "-D " + dir.path("DORINFO1.DEF"));
-    if (!caller->WaitFor("[C] CONTINUE")) {
+    Start(TestUtcSeconds(2026, 3, 10, 12, 0, 0), "-D " + dir.path("DORINFO1.DEF"));
+    if (!caller->WaitForDrawn("[C] CONTINUE")) {
         std::string err;
         int code = TestDoorWait(&door, 2000, &err);
         FAIL() << "exit " << code << ": " << err << caller->Screen();
