@@ -564,7 +564,7 @@ TEST_F(EntrySession, CarrierLostInTheLobbyRunsTheExitSteps)
 TEST_F(EntrySession, HangingUpWhileCreatingASurvivorSavesNothing)
 {
     // Gone halfway through typing the handle.
-    Start(UtcSeconds(2026, 3, 10, 12, 0, 0));
+    Start(TestUtcSeconds(2026, 3, 10, 12, 0, 0));
     ASSERT_TRUE(caller->WaitFor("[N] SILENT"));
     caller->Type("n");
     ASSERT_TRUE(caller->WaitFor("CHOOSE YOUR SURVIVOR")) << caller->Screen();
@@ -576,7 +576,7 @@ TEST_F(EntrySession, HangingUpWhileCreatingASurvivorSavesNothing)
 
     // Back again: asked for a survivor, not welcomed; gone at the class.
     caller.reset();
-    Start(UtcSeconds(2026, 3, 10, 12, 5, 0));
+    Start(TestUtcSeconds(2026, 3, 10, 12, 5, 0));
     ASSERT_TRUE(caller->WaitFor("[N] SILENT"));
     caller->Type("n");
     ASSERT_TRUE(caller->WaitFor("CHOOSE YOUR SURVIVOR")) << caller->Screen();
