@@ -24,13 +24,19 @@ static int room_rows(int length)
     return length;
 }
 
-static void draw_input(int row, int w, const char *input, int length)
+static void draw_input(int *row, int w, const char *input, int length)
 {
-    od_set_cursor(row, 1);
+    /* The kit addresses only the rows of its own screen; a taller caller
+     * gets the input where a 24-row caller has it rather than wherever the
+     * cursor happened to be. */
+    if (!od_set_cursor(*row, 1)) {
+        *row = 22;
+        od_set_cursor(*row, 1);
+    }
     od_set_attrib(11);
     const char *shown = length >= w - 1 ? input + (length - (w - 2)) : input;
     od_printf("> %-*.*s", w - 2, w - 2, shown);
-    od_set_cursor(row, length >= w - 1 ? w + 1 : length + 3);
+    od_set_cursor(*row, length >= w - 1 ? w + 1 : length + 3);
 }
 
 static void enqueue(const char *input)
@@ -66,7 +72,7 @@ void qorb_chat_room(void)
     od_disp_str("Enter sends | /who shows counts | /quit or Esc returns to game");
 
     char input[ROOM_INPUT_MAX + 1] = "";
-    int length = 0, dirty = 1;
+    int length = 0, dirty = 1, input_row = rows - 2;
     uint32_t seen = qc.generation + 1; /* nothing drawn yet */
     static char lines[QC_LINES][QC_LINE_SIZE];
 
@@ -97,14 +103,19 @@ void qorb_chat_room(void)
             }
             redrawn = 1;
         }
-        if (redrawn || dirty) draw_input(rows - 2, w, input, length);
+        if (redrawn || dirty) draw_input(&input_row, w, input, length);
 
         tODInputEvent event;
         seen = generation;
         dirty = 0;
-        if (!od_get_input(&event, 100, GETIN_NORMAL) || event.EventType != EVENT_CHARACTER) continue;
-
+        if (!od_get_input(&event, 100, GETIN_NORMAL)) continue;
+        /* The kit decodes the DEL byte most terminals send for backspace
+         * as the Delete key; either edits the line. */
         int key = event.chKeyPress;
+        if (event.EventType == EVENT_EXTENDED_KEY && key == OD_KEY_DELETE)
+            key = 127;
+        else if (event.EventType != EVENT_CHARACTER)
+            continue;
         if (key == 27) break;
         if (key == 13 || key == 10) {
             if (strcmp(input, "/quit") == 0) break;
