@@ -298,9 +298,9 @@ int qorb_chat_config(const char *default_bbs_name, const char *game_id, int mode
     if (!save(&plan, 1, secret)) {
         plan_drop(&plan);
         say(kCannotSave);
-        say("The hub has enrolled this BBS, but its secret could not be written. Free the "
-            "disk or fix the directory's permissions, then ask the hub's operator to reset "
-            "this BBS name and enable the chat again.");
+        say("The hub has enrolled this BBS, but its secret could not be written. Fix the "
+            "disk or the directory's permissions, ask the hub's operator to release the name "
+            "(grimby-hub --reset-bbs NAME), then enable the chat again.");
         return 1;
     }
     say("Shared live chat enabled. Existing scores and profiles preserved.");

@@ -212,5 +212,27 @@ TEST(ChatConfig, EnrollsANewBbsOnlyWhenTheSaveCanFollow)
                                               "\",\"url\":\"" + kDefaultUrl + "\"}\n");
     EXPECT_EQ(here.dir.read("chat.json.previous.9999"), "{\"enabled\":false}");
     EXPECT_EQ(Mode(here.dir.path("chat.json")), 0600);
+
+    // Only an I/O failure can remain after the hub answered; the sysop is
+    // told how to get the name back.
+    here.dir.write("chat.json", "");
+    secret = std::string(48, 'R');
+    bodies.clear();
+    std::string target = here.dir.path("chat.json");
     hub.Stop();
+    TestHttpsServer sabotage;
+    ASSERT_TRUE(sabotage.Start(tls, [&](const TestHttpsRequest &) {
+        remove(target.c_str());
+        mkdir(target.c_str(), 0700);
+        TestHttpsReply reply;
+        reply.body = "{\"secret\":\"" + secret + "\"}";
+        return reply;
+    }));
+    host = "localhost:" + std::to_string(sabotage.port());
+    qorb_chat_set_enroll_host(host.c_str());
+    c = Configure(here, 1, "none\nLast Owl\n");
+    EXPECT_EQ(c.code, 1);
+    EXPECT_NE(c.out.find("Cannot safely save chat settings.\nThe hub has enrolled this BBS"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("grimby-hub --reset-bbs NAME"), std::string::npos) << c.out;
+    EXPECT_FALSE(here.dir.exists("chat.json.tmp." + std::to_string(getpid())));
 }
