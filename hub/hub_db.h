@@ -1,0 +1,77 @@
+/* hub_db.h -- the hub's one database: enrolled BBSes, the replay memory of
+ * signed sessions, presence, chat lines and scores. SQLite in WAL mode in a
+ * single file: readers never wait for the writer, a crash of the process
+ * at any point leaves the last committed state, and the sysop backs it up
+ * with one command. One connection behind one mutex: every request is a
+ * short transaction, far cheaper than the TLS handshake in front of it. */
+#ifndef HUB_DB_H
+#define HUB_DB_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+struct HubDb;
+
+HubDb *hub_db_open(const char *path, std::string *error);
+void hub_db_close(HubDb *db);
+
+/* 1 enrolled, 0 the name key is taken, -1 a database failure. */
+int hub_db_enroll(HubDb *db, const std::string &name, const std::string &key,
+                  const std::string &secret, int64_t now);
+/* 1 found (name and secret filled), 0 unknown, -1 failure. */
+int hub_db_find_bbs(HubDb *db, const std::string &key, std::string *name, std::string *secret);
+/* Releases an enrollment and forgets its sessions; its scores stay.
+ * 1 released, 0 no such BBS, -1 failure. */
+int hub_db_reset_bbs(HubDb *db, const std::string &key);
+
+/* What every signed request carries, once its signature checked out. */
+struct HubSigned {
+    std::string key;     /* the BBS's name key */
+    std::string name;    /* its enrolled name */
+    std::string session;
+    int64_t seq = 0;
+    int64_t now = 0;     /* the hub's clock, seconds */
+};
+
+enum { HUB_OP_POLL, HUB_OP_MESSAGE, HUB_OP_LEAVE };
+
+struct HubChat {
+    HubSigned s;
+    int op = HUB_OP_POLL;
+    std::string player;
+    std::string caller;
+    int in_chat = 0;
+    int64_t cursor = 0;
+    std::string event;
+    std::string text;        /* a message already judged plain and short */
+    std::string notice;      /* set when the text was refused */
+    int rate_limit = 8;      /* messages per session ... */
+    int rate_window = 10;    /* ... within this many seconds */
+    int presence = 30;       /* seconds a session stays present */
+    int context = 8;         /* lines a new session gets */
+};
+
+struct HubChatReply {
+    int64_t players = 0, bbses = 0, chatting = 0, cursor = 0;
+    std::vector<std::string> lines;
+};
+
+/* One transaction: the replay check, presence, the message, the lines.
+ * 200, 403 for a (session, seq) not above the last one, 500 on failure. */
+int hub_db_chat(HubDb *db, const HubChat &chat, HubChatReply *reply);
+
+enum { HUB_LINE_ACCEPTED, HUB_LINE_DUPLICATE, HUB_LINE_REJECTED };
+
+/* Stores outbox lines, all committed before it returns. latest: the last
+ * date a line may carry (YYYYMMDD). 200, 403 (replay) or 500. */
+int hub_db_upload(HubDb *db, const HubSigned &s, const std::vector<std::string> &lines,
+                  const char *latest, std::vector<int> *results);
+
+/* A leaderboard as the game's file: kind daily or story, dates from..to
+ * (YYYYMMDD, inclusive), at most rows rows. 1, or 0 on failure. */
+int hub_db_board(HubDb *db, int daily, const char *from, const char *to, int rows,
+                 std::string *body);
+
+#endif
