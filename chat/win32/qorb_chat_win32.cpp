@@ -56,7 +56,7 @@ int pn_request(const char *url, const char *body, const char *signature, char *r
     int ok = 0;
     HINTERNET session = nullptr, connection = nullptr, request = nullptr;
     DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2, no_redirects = WINHTTP_DISABLE_REDIRECTS;
-    DWORD code = 0, code_size = sizeof code;
+    DWORD code = 0, code_size = sizeof code, response_wait = 2000;
     size_t used = 0;
 
     session = WinHttpOpen(L"Q-Orb Shared Lobby/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
@@ -70,6 +70,11 @@ int pn_request(const char *url, const char *body, const char *signature, char *r
                                  WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
     if (!request) goto done;
     if (!WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof no_redirects))
+        goto done;
+    /* The wait for the reply's headers has a limit of its own (90 s by
+     * default) that the receive time-out does not shorten: a hub that
+     * accepts the request and then stalls would hold the worker that long. */
+    if (!WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_wait, sizeof response_wait))
         goto done;
     if (!WinHttpSendRequest(request, headers, (DWORD)header_length, (void *)body, (DWORD)body_length,
                             (DWORD)body_length, 0))
