@@ -89,8 +89,10 @@ static void apply_lines(const cj_doc *doc)
 
 int exchange(const char *op, int in_chat, const qc_entry *message)
 {
-    char bbs[130], handle[80];
+    char bbs[130], handle[80], game[100];
     if (!qc_escape(qc.bbs, bbs, 129) || !qc_escape(qc.handle, handle, 79)) return 0;
+    /* The game's identifier goes out unescaped, so it must need no escape. */
+    if (!qc_escape(qc.game_id, game, 97) || strcmp(game, qc.game_id) != 0) return 0;
 
     qc.sequence++;
     char body[2048];
