@@ -112,3 +112,28 @@ TEST(ChatWinHttp, StopDoesNotWaitForAStalledHub)
     EXPECT_LT(TestNowMs() - start, 1000u);
     EXPECT_EQ(qorb_chat_enabled(), 0);
 }
+
+// The settings files through the Windows calls: the move over the old file,
+// the copy that never overwrites a backup.
+TEST(ChatWinSettings, SwitchingOffKeepsNumberedBackups)
+{
+    TestDir dir;
+    char here[MAX_PATH];
+    GetCurrentDirectoryA(sizeof here, here);
+    SetCurrentDirectoryA(dir.root().c_str());
+    dir.write("chat.json", "{\"enabled\":true,\"bbs\":\"Win\",\"secret\":\"" + std::string(40, 's') +
+                               "\",\"url\":\"https://lobby.example\",\"theme\":1}");
+    dir.write("chat.json.previous.1", "older");
+    int first = qorb_chat_config("Win", "grimby", 0);
+    int second = qorb_chat_config("Win", "grimby", 0);
+    SetCurrentDirectoryA(here);
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(second, 0);
+    std::string off = "{\"enabled\":false,\"bbs\":\"Win\",\"secret\":\"" + std::string(40, 's') +
+                      "\",\"url\":\"https://lobby.example\",\"theme\":1}\n";
+    EXPECT_EQ(dir.read("chat.json"), off);
+    EXPECT_EQ(dir.read("chat.json.previous.1"), "older");
+    EXPECT_NE(dir.read("chat.json.previous.2").find("\"enabled\":true"), std::string::npos);
+    EXPECT_EQ(dir.read("chat.json.previous.3"), off);
+    EXPECT_FALSE(dir.exists("chat.json.previous.4"));
+}
