@@ -56,7 +56,7 @@ static int FakeRequest(const char *url, const char *body, const char *signature,
     std::lock_guard<std::mutex> lock(lobby->mutex);
     if (lobby->down || lobby->reply.size() >= cap) return 0;
     memcpy(reply, lobby->reply.c_str(), lobby->reply.size() + 1);
-    *status = 200;
+    *status = lobby->status;
     return 1;
 }
 

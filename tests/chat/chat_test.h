@@ -45,6 +45,7 @@ struct FakeLobby {
     std::vector<LobbyRequest> requests;
     std::string reply = "{\"players\":2,\"bbses\":1,\"chatting\":0,\"cursor\":5}";
     bool down = false;
+    long status = 200;
     int block_ms = 0;     // real time the next request takes
     void Install();       // becomes the client's request primitive
     size_t Count(const std::string &op);

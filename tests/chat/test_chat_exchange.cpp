@@ -173,6 +173,14 @@ TEST(ChatExchange, HostileOrFailedRepliesChangeNothing)
         EXPECT_EQ(memcmp(&qc.cursor, &before.cursor, sizeof qc - offsetof(qc_state, cursor)), 0)
             << reply.substr(0, 60);
     }
+    // A well-formed reply under a redirect or server error counts for nothing.
+    lobby.reply = "{\"players\":9,\"cursor\":77,\"lines\":[\"no\"]}";
+    for (long status : {302L, 404L, 503L}) {
+        lobby.status = status;
+        EXPECT_FALSE(exchange("poll", 0, nullptr)) << status;
+        EXPECT_EQ(qc.cursor, 3);
+    }
+    lobby.status = 200;
     lobby.down = true;
     EXPECT_FALSE(exchange("poll", 0, nullptr));
     // A leave's reply is not applied.

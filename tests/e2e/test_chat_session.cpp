@@ -50,6 +50,7 @@ TEST(ChatSession, StalledHubNeitherSlowsTheLobbyNorHoldsUpAHangUp)
     caller.Close();
     EXPECT_EQ(launcher.DoorLevel(1, 5000), 1) << launcher.output();
     uint64_t took = TestNowMs() - start;
-    EXPECT_LT(took, 2000u) << "the door took " << took << " ms to end";
+    EXPECT_LT(took, 2000u);
+    printf("the door ended %llu ms after the hang-up\n", (unsigned long long)took);
     hub.Stop();
 }
