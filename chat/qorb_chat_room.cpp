@@ -60,6 +60,7 @@ void qorb_chat_room(void)
 
     qc_lock();
     qc.in_chat = 1;
+    uint32_t seen = qc.generation + 1; /* nothing drawn yet */
     qc_unlock();
     qc_wake();
 
@@ -73,7 +74,6 @@ void qorb_chat_room(void)
 
     char input[ROOM_INPUT_MAX + 1] = "";
     int length = 0, dirty = 1, input_row = rows - 2;
-    uint32_t seen = qc.generation + 1; /* nothing drawn yet */
     static char lines[QC_LINES][QC_LINE_SIZE];
 
     while (room_online()) {
