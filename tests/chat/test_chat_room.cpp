@@ -8,6 +8,7 @@
 
 #include "ansiscreen.h"
 #include "chat_test.h"
+#include "ODInQue.h"
 #include "doorkit.h"
 #include "qorb_chat.h"
 #include "session.h"
@@ -158,5 +159,37 @@ TEST(ChatRoom, FullQueueIsRefusedOnScreenAndEscapeOrHangUpLeaves)
     hangup.join();
     EXPECT_LT(TestNowMs() - start, 5000u);
     EXPECT_EQ(qc.in_chat, 0);
+    qorb_chat_stop();
+}
+
+// A sysop's local session has no carrier to report; the room still runs
+// there and takes the sysop's keys until Escape.
+TEST(ChatRoom, WorksInALocalSession)
+{
+    ChatDir here;
+    FakeLobby lobby;
+    here.dir.write("chat.json", ChatJson("https://localhost:9"));
+    lobby.Install();
+    od_parse_cmd_line("-L -SILENT");
+    od_init();
+    od_control.inactivity_seconds = 0;
+    qorb_chat_start("Sysop", "1", "grimby");
+    ASSERT_EQ(qorb_chat_enabled(), 1);
+    std::thread sysop([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (char key : std::string("local hi\r\x1b")) {
+            tODInputEvent event = {EVENT_CHARACTER, 0, (uint8_t)key};
+            ODInQueueAddEvent(hODInputQueue, &event);
+            std::this_thread::sleep_for(std::chrono::milliseconds(key == '\r' ? 300 : 5));
+        }
+    });
+    uint64_t start = TestNowMs();
+    qorb_chat_room();
+    sysop.join();
+    EXPECT_GE(TestNowMs() - start, 300u); // it waited for the keys
+    qc_lock();
+    bool queued_or_sent = qc.queued == 1 || lobby.Count("message") == 1;
+    qc_unlock();
+    EXPECT_TRUE(queued_or_sent);
     qorb_chat_stop();
 }
