@@ -114,7 +114,6 @@ int pn_request(const char *url, const char *body, const char *signature, char *r
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, pn_receive);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
     /* WinHTTP gives resolve, connect, send and receive 2 s each. libcurl
      * has a connect limit (which covers resolving and the TLS handshake)
      * and a whole-transfer limit: connect gets its 2 s, and the cap of 6 s
