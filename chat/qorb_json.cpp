@@ -240,6 +240,20 @@ static int CjLookup(const cj_doc *doc, const char *key)
     return -1;
 }
 
+int cj_find(const cj_doc *doc, const char *key)
+{
+    return CjLookup(doc, key);
+}
+
+int cj_decode(const cj_doc *doc, int index, char *out, size_t cap)
+{
+    if (!doc || !out || index < 0 || index >= doc->ntok) {
+        if (out && cap) out[0] = '\0';
+        return 0;
+    }
+    return CjDecode(doc, &doc->tok[index], out, cap);
+}
+
 int cj_get(const cj_doc *doc, const char *key, char *out, size_t cap)
 {
     int value = CjLookup(doc, key);

@@ -46,6 +46,14 @@ int cj_parse(cj_doc *doc, const char *text);
  * holds the first cap - 1 bytes) or an escape cannot be decoded. */
 int cj_get(const cj_doc *doc, const char *key, char *out, size_t cap);
 
+/* The token index of a top-level key's value, or -1 when it is absent (a
+ * key that cannot be decoded ends the search). */
+int cj_find(const cj_doc *doc, const char *key);
+
+/* Decodes token index into out as cj_get does: strings lose their quotes
+ * and escapes, other values are copied as their raw text. */
+int cj_decode(const cj_doc *doc, int index, char *out, size_t cap);
+
 /* The value of a top-level key read as a decimal integer (strtoll rules:
  * 12.9 gives 12, "42" gives 42); 0 when the key is absent or unreadable. */
 int64_t cj_number(const cj_doc *doc, const char *key);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "session.h"
+#include "win32/test_ca_win32.h"
 #include "testdir.h"
 #include "win_door.h"
 
@@ -77,4 +78,38 @@ TEST_F(WindowsDoor, ACallerWhoHangsUpEndsTheDoorWithLevelOne)
     caller.HangUp();
     EXPECT_EQ(ExitCode(), 1);
     EXPECT_NE(Profile().find("Lamplighter"), std::string::npos) << DataFiles();
+}
+
+// The shared chat across platforms: this Windows caller talks with a Linux
+// caller on another BBS through one hub. The Linux side (hub, BBS, caller)
+// is run by tests/e2e/test_chat_wine.cpp, which starts this test under Wine
+// and passes the hub's address; alone, it is skipped.
+class WindowsChatDoor : public WindowsDoor {
+protected:
+    void SetUp() override
+    {
+        const char *hub = getenv("GRIMBY_TEST_HUB_URL");
+        const char *secret = getenv("GRIMBY_TEST_WIN_SECRET");
+        if (!hub || !secret) GTEST_SKIP() << "started by the Linux driver only";
+        ASSERT_TRUE(TestTrustCaInWinePrefix(getenv("GRIMBY_TEST_HUB_CA")));
+        dir.write("chat.json", std::string("{\"enabled\":true,\"bbs\":\"Win BBS\",\"secret\":\"") + secret +
+                                   "\",\"url\":\"" + hub + "\"}\n");
+        WindowsDoor::SetUp();
+    }
+};
+
+TEST_F(WindowsChatDoor, ACallerChatsWithACallerOnALinuxBbs)
+{
+    ASSERT_TRUE(ReachLobby());
+    ASSERT_TRUE(caller.WaitFor("players /", 30000)); // the status line is online
+    caller.Type("c");
+    ASSERT_TRUE(caller.WaitFor("Q-ORB SHARED GAME LOBBY"));
+    caller.Type("hello from windows\r");
+    ASSERT_TRUE(caller.WaitFor("Lamplighter@Win BBS: hello from windows", 30000));
+    // The Linux caller answers once the line has reached its screen.
+    ASSERT_TRUE(caller.WaitFor("@Linux BBS: hello from linux", 120000));
+    caller.Type("\x1b");
+    ASSERT_TRUE(caller.WaitFor("[Q] RETURN TO BBS"));
+    caller.Type("q");
+    EXPECT_EQ(ExitCode(), 0);
 }

@@ -1,5 +1,4 @@
-// test_ca_win32.cpp -- a test CA into the Wine prefix's CurrentUser Root
-// store: the one place WinHTTP under Wine looks for trust anchors.
+// test_ca_win32.cpp -- a test CA into the Wine prefix's CurrentUser Root store.
 #include "test_ca_win32.h"
 
 #include <windows.h>
@@ -12,13 +11,17 @@
 
 bool TestTrustCaInWinePrefix(const char *pem_path)
 {
-    std::string pem;
     FILE *file = fopen(pem_path, "rb");
     if (!file) return false;
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) pem.append(chunk, n);
+    std::string pem;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) pem.append(buffer, got);
     fclose(file);
+    // The first certificate only: the decoder would stop at the second one.
+    size_t end = pem.find("-----END CERTIFICATE-----");
+    if (end == std::string::npos) return false;
+    pem.resize(end + 25);
 
     DWORD size = 0;
     if (!CryptStringToBinaryA(pem.c_str(), (DWORD)pem.size(), CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
@@ -28,10 +31,21 @@ bool TestTrustCaInWinePrefix(const char *pem_path)
     if (!CryptStringToBinaryA(pem.c_str(), (DWORD)pem.size(), CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr,
                               nullptr))
         return false;
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "Root");
-    if (!store) return false;
-    BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size,
-                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-    CertCloseStore(store, 0);
-    return added != FALSE;
+
+    // Test processes of one prefix share its registry; one writer at a time.
+    HANDLE turn = CreateMutexA(nullptr, FALSE, "GrimbyTestRootStore");
+    if (turn) WaitForSingleObject(turn, 30000);
+    bool ok = false;
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0,
+                                     CERT_SYSTEM_STORE_CURRENT_USER, "Root");
+    if (store) {
+        ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size,
+                                              CERT_STORE_ADD_USE_EXISTING, nullptr) != 0;
+        CertCloseStore(store, 0);
+    }
+    if (turn) {
+        ReleaseMutex(turn);
+        CloseHandle(turn);
+    }
+    return ok;
 }

@@ -1,11 +1,13 @@
-// test_ca_win32.h -- makes WinHTTP in this Wine prefix trust a test CA made
-// at test time, so tests reach a real TLS server named localhost.
+// test_ca_win32.h -- trusting a CA made at test time from Windows code run
+// under Wine: the certificate goes into the Wine prefix's CurrentUser
+// "Root" store, which WinHTTP consults, and nowhere else.
 #ifndef TEST_CA_WIN32_H
 #define TEST_CA_WIN32_H
 
-// Adds the PEM certificate to the current user's "Root" store (it stays in
-// the prefix; adding it again replaces it). Under Wine this asks nothing;
-// on Windows it would show a confirmation, so run it only under Wine.
+// Adds the first certificate of a PEM file to the prefix's CurrentUser
+// Root store (kept there: a CA made for one test run is new each time).
+// Concurrent test processes take turns through a named mutex. True when
+// the certificate is in the store afterwards.
 bool TestTrustCaInWinePrefix(const char *pem_path);
 
 #endif

@@ -1,0 +1,221 @@
+/* qorb_chat_win32.cpp -- the chat client's Windows half: the lobby request
+ * over WinHTTP (HTTPS and TLS 1.2 only, 2 s time-outs, no redirects),
+ * random ids from CryptoAPI, the worker on a CRT thread with a critical
+ * section as guard, and the settings files through the Win32 file calls. */
+#include "qorb_chat_int.h"
+
+#include <windows.h>
+#include <io.h>
+#include <process.h>
+#include <stdio.h>
+#include <string.h>
+#include <wincrypt.h>
+#include <winhttp.h>
+
+/* ---- the request ---- */
+
+void pn_set_ca_file(const char *) {}
+
+int pn_request(const char *url, const char *body, const char *signature, char *reply, size_t cap,
+               long *status)
+{
+    if (status) *status = 0;
+    if (!url || !body || !reply || cap < 1 || !status) return 0;
+    reply[0] = '\0';
+    if (signature && strlen(signature) != 64) return 0;
+    size_t body_length = strlen(body);
+    if (body_length > 0x7FFFFFFF) return 0;
+
+    static wchar_t wide_url[2049];
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, url, -1, wide_url, 2049) == 0) return 0;
+
+    wchar_t host[256], path[1024], query[512];
+    URL_COMPONENTS parts;
+    memset(&parts, 0, sizeof parts);
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = 256;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = 1024;
+    parts.lpszExtraInfo = query;
+    parts.dwExtraInfoLength = 512;
+    if (!WinHttpCrackUrl(wide_url, 0, 0, &parts)) return 0;
+    if (parts.nScheme != INTERNET_SCHEME_HTTPS) return 0;
+    wchar_t target[1535];
+    if (wcslen(path) + wcslen(query) >= 1535) return 0;
+    wcscpy(target, path);
+    wcscat(target, query);
+
+    wchar_t headers[256];
+    int header_length =
+        signature ? _snwprintf(headers, 256, L"Content-Type: application/json\r\nX-Q-Orb-Signature: %hs\r\n",
+                               signature)
+                  : _snwprintf(headers, 256, L"Content-Type: application/json\r\n");
+    if (header_length < 0 || header_length >= 256) return 0;
+
+    int ok = 0;
+    HINTERNET session = nullptr, connection = nullptr, request = nullptr;
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2, no_redirects = WINHTTP_DISABLE_REDIRECTS;
+    DWORD code = 0, code_size = sizeof code, response_wait = 2000;
+    size_t used = 0;
+
+    session = WinHttpOpen(L"Q-Orb Shared Lobby/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                          WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session) goto done;
+    if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) goto done;
+    if (!WinHttpSetTimeouts(session, 2000, 2000, 2000, 2000)) goto done;
+    connection = WinHttpConnect(session, host, parts.nPort, 0);
+    if (!connection) goto done;
+    request = WinHttpOpenRequest(connection, L"POST", target, nullptr, WINHTTP_NO_REFERER,
+                                 WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
+    if (!request) goto done;
+    if (!WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof no_redirects))
+        goto done;
+    /* The wait for the reply's headers has a limit of its own (90 s by
+     * default) that the receive time-out does not shorten: a hub that
+     * accepts the request and then stalls would hold the worker that long. */
+    if (!WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_wait, sizeof response_wait))
+        goto done;
+    if (!WinHttpSendRequest(request, headers, (DWORD)header_length, (void *)body, (DWORD)body_length,
+                            (DWORD)body_length, 0))
+        goto done;
+    if (!WinHttpReceiveResponse(request, nullptr)) goto done;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &code, &code_size, WINHTTP_NO_HEADER_INDEX))
+        goto done;
+    for (;;) {
+        DWORD available = 0, read = 0;
+        if (!WinHttpQueryDataAvailable(request, &available)) goto done;
+        if (available == 0) break;
+        /* The reply must leave room for its NUL. */
+        if (available >= cap - used) goto done;
+        if (!WinHttpReadData(request, reply + used, available, &read) || read == 0) goto done;
+        used += read;
+    }
+    reply[used] = '\0';
+    *status = (long)code;
+    ok = 1;
+done:
+    if (!ok) reply[0] = '\0';
+    if (request) WinHttpCloseHandle(request);
+    if (connection) WinHttpCloseHandle(connection);
+    if (session) WinHttpCloseHandle(session);
+    return ok;
+}
+
+int random_id(char out[QC_ID_SIZE])
+{
+    HCRYPTPROV provider;
+    BYTE bytes[16];
+    if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return 0;
+    BOOL ok = CryptGenRandom(provider, sizeof bytes, bytes);
+    CryptReleaseContext(provider, 0);
+    if (!ok) return 0;
+    for (int i = 0; i < 16; i++) snprintf(out + 2 * i, 3, "%02x", bytes[i]);
+    return 1;
+}
+
+/* ---- the worker and guard ---- */
+
+static CRITICAL_SECTION guard;
+static HANDLE wake_event;   /* auto-reset: one wake ends one pause */
+static HANDLE worker_handle;
+static void (*worker_function)(void);
+
+int qc_guard_init(void)
+{
+    wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!wake_event) return 0;
+    InitializeCriticalSection(&guard);
+    return 1;
+}
+
+void qc_guard_free(void)
+{
+    DeleteCriticalSection(&guard);
+    if (wake_event) CloseHandle(wake_event);
+    wake_event = nullptr;
+}
+
+void qc_lock(void)
+{
+    EnterCriticalSection(&guard);
+}
+
+void qc_unlock(void)
+{
+    LeaveCriticalSection(&guard);
+}
+
+static unsigned __stdcall worker_main(void *)
+{
+    worker_function();
+    return 0;
+}
+
+int qc_thread_start(void (*function)(void))
+{
+    worker_function = function;
+    uintptr_t handle = _beginthreadex(nullptr, 0, worker_main, nullptr, 0, nullptr);
+    if (!handle) return 0;
+    worker_handle = (HANDLE)handle;
+    return 1;
+}
+
+int qc_thread_wait(uint32_t ms)
+{
+    if (!worker_handle) return 1;
+    if (WaitForSingleObject(worker_handle, ms) != WAIT_OBJECT_0) {
+        worker_handle = nullptr; /* the worker ends by itself */
+        return 0;
+    }
+    CloseHandle(worker_handle);
+    worker_handle = nullptr;
+    return 1;
+}
+
+void qc_nap(uint32_t ms)
+{
+    if (wake_event)
+        WaitForSingleObject(wake_event, ms);
+    else
+        Sleep(ms);
+}
+
+void qc_wake(void)
+{
+    if (wake_event) SetEvent(wake_event);
+}
+
+/* ---- files ---- */
+
+FILE *qc_file_create(const char *path)
+{
+    return fopen(path, "wb");
+}
+
+int qc_file_sync_close(FILE *file)
+{
+    int ok = fflush(file) == 0 && _commit(_fileno(file)) == 0;
+    return fclose(file) == 0 && ok;
+}
+
+int qc_file_copy_new(const char *from, const char *to)
+{
+    return CopyFileA(from, to, TRUE) != 0;
+}
+
+int qc_file_replace(const char *from, const char *to)
+{
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+int qc_file_exists(const char *path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+unsigned long qc_process_id(void)
+{
+    return (unsigned long)GetCurrentProcessId();
+}
