@@ -189,8 +189,8 @@ int hub_config_init(const char *dir, const char *host, std::string *error)
     std::string json = "{\n  \"listen\": \"0.0.0.0\",\n  \"port\": 443,\n"
                        "  \"certificate\": \"cert.pem\",\n  \"key\": \"key.pem\",\n"
                        "  \"database\": \"hub.db\",\n  \"release_dir\": \"releases\",\n"
-                       "  \"threads\": 16,\n  \"request_deadline_ms\": 10000,\n"
-                       "  \"max_connections_per_address\": 32,\n  \"enroll_per_hour\": 10,\n"
+                       "  \"threads\": 32,\n  \"request_deadline_ms\": 10000,\n"
+                       "  \"max_connections_per_address\": 8,\n  \"enroll_per_hour\": 10,\n"
                        "  \"messages_per_10s\": 8,\n  \"board_rows\": 20\n}\n";
     if (!WriteNew(d + "/hub.json", json, 0640)) {
         *error = "cannot write " + d + "/hub.json.";

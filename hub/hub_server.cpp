@@ -62,7 +62,9 @@ void LogLine(const char *peer, const char *method, const std::string &path, int 
     std::string safe = path.substr(0, 200);
     for (char &c : safe)
         if ((unsigned char)c < 0x20 || (unsigned char)c > 0x7E) c = '?';
-    fprintf(stderr, "%s %s %s %s %d %s %llums\n", stamp, peer, method, safe.c_str(), status,
+    if (safe.empty()) safe = "-";
+    fprintf(stderr, "%s %s %s %s %d %s %llums\n", stamp, *peer ? peer : "-",
+            *method ? method : "-", safe.c_str(), status,
             bbs.empty() ? "-" : bbs.c_str(), (unsigned long long)ms);
 }
 
@@ -117,9 +119,9 @@ void ConnStart(const SSL *ssl)
     slot.peer = peer;
     int count = ++gPerAddress[tConn.peer];
     if (tConn.shed || count > gConfig->max_per_address) {
+        LogLine(peer, "-", tConn.shed ? "(queue full)" : "(too many connections)", 503, "", 0);
         if (slot.fd >= 0) shutdown(slot.fd, SHUT_RDWR);
         slot.deadline = 0;
-        LogLine(peer, "-", tConn.shed ? "(queue full)" : "(too many connections)", 503, "", 0);
     }
 }
 
@@ -142,9 +144,11 @@ void SetDeadline(uint64_t deadline)
     gSlots[(size_t)tConn.slot].deadline = deadline;
 }
 
+// The first state change of the handshake comes before the first byte is
+// read, so a client that sends nothing is under the deadline too.
 void InfoCallback(const SSL *ssl, int where, int)
 {
-    if (where & SSL_CB_HANDSHAKE_START) ConnStart(ssl);
+    if (where & (SSL_CB_HANDSHAKE_START | SSL_CB_LOOP)) ConnStart(ssl);
 }
 
 void Watchdog()
@@ -155,9 +159,9 @@ void Watchdog()
         std::lock_guard<std::mutex> hold(gGuardLock);
         for (Slot &slot : gSlots)
             if (slot.fd >= 0 && slot.deadline && now >= slot.deadline) {
+                LogLine(slot.peer.c_str(), "-", "(request deadline passed)", 408, "", 0);
                 shutdown(slot.fd, SHUT_RDWR);
                 slot.deadline = 0;
-                LogLine(slot.peer.c_str(), "-", "(request deadline passed)", 408, "", 0);
             }
     }
 }
@@ -610,6 +614,15 @@ void Release(const httplib::Request &req, httplib::Response &res)
         [fd](bool) { close(fd); });
 }
 
+// The library listens with a backlog of 5: a burst of callers, or a flood,
+// would fill it at once and every further SYN would wait a second for its
+// retry. The listening socket is the library's, so it is reached here.
+class HubServer : public httplib::SSLServer {
+public:
+    using httplib::SSLServer::SSLServer;
+    bool Backlog(int backlog) { return ::listen(svr_sock_, backlog) == 0; }
+};
+
 /* ---- stopping ---- */
 
 std::atomic<bool> gListenDone{false};
@@ -644,7 +657,7 @@ int hub_serve(const HubConfig &config)
     }
     gSlots.assign((size_t)config.threads + 1, Slot());
 
-    httplib::SSLServer server([&config](SSL_CTX &ctx) {
+    HubServer server([&config](SSL_CTX &ctx) {
         SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION);
         SSL_CTX_set_options(&ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
                                       SSL_OP_CIPHER_SERVER_PREFERENCE);
@@ -694,7 +707,7 @@ int hub_serve(const HubConfig &config)
     int port = config.port;
     if (port == 0) port = server.bind_to_any_port(config.listen);
     else if (!server.bind_to_port(config.listen, port)) port = -1;
-    if (port <= 0) {
+    if (port <= 0 || !server.Backlog(1024)) {
         fprintf(stderr, "grimby-hub: cannot listen on %s:%d.\n", config.listen.c_str(),
                 config.port);
         hub_db_close(gDb);
