@@ -11,11 +11,68 @@
 
 #include "hub_text.h"
 
+// Who is present, kept in memory: counting rows in SQL on every poll would
+// cost in proportion to the sessions of the last 30 seconds. Presence is
+// short-lived by nature; after a restart callers are counted again with
+// their next poll, within ten seconds.
+struct Presence {
+    struct Entry {
+        int64_t last_seen;
+        int in_chat;
+        std::string bbs;
+    };
+    std::map<std::string, Entry> sessions;             // BBS key, NUL, session
+    std::multimap<int64_t, std::string> by_time;        // last_seen -> session (stale ones skipped)
+    std::map<std::string, int> per_bbs;
+    int64_t chatting = 0;
+
+    void Drop(std::map<std::string, Entry>::iterator it)
+    {
+        chatting -= it->second.in_chat;
+        if (--per_bbs[it->second.bbs] <= 0) per_bbs.erase(it->second.bbs);
+        sessions.erase(it);
+    }
+
+    void Expire(int64_t oldest)
+    {
+        while (!by_time.empty() && by_time.begin()->first < oldest) {
+            auto found = sessions.find(by_time.begin()->second);
+            if (found != sessions.end() && found->second.last_seen == by_time.begin()->first)
+                Drop(found);
+            by_time.erase(by_time.begin());
+        }
+    }
+
+    void Touch(const std::string &bbs, const std::string &session, int64_t now, int in_chat,
+               bool leave)
+    {
+        std::string id = bbs + '\0' + session;
+        auto found = sessions.find(id);
+        if (found != sessions.end()) {
+            if (leave) {
+                Drop(found);
+                return;
+            }
+            chatting += in_chat - found->second.in_chat;
+            found->second.in_chat = in_chat;
+            if (found->second.last_seen != now) by_time.emplace(now, id);
+            found->second.last_seen = now;
+            return;
+        }
+        if (leave) return;
+        sessions.emplace(id, Entry{now, in_chat, bbs});
+        by_time.emplace(now, id);
+        per_bbs[bbs]++;
+        chatting += in_chat;
+    }
+};
+
 struct HubDb {
     sqlite3 *sql = nullptr;
     std::mutex lock;
     std::map<const char *, sqlite3_stmt *> cache;
     int64_t last_prune = 0;
+    Presence presence;
 };
 
 namespace {
@@ -316,21 +373,7 @@ int hub_db_chat(HubDb *db, const HubChat &chat, HubChatReply *reply)
     }
     Prune(db, s.now);
 
-    sqlite3_stmt *st =
-        Stmt(db, "SELECT COUNT(*), COUNT(DISTINCT bbs_key), COALESCE(SUM(in_chat),0)"
-                 " FROM sessions WHERE present=1 AND last_seen>=?1");
-    if (!st) {
-        Rollback(db, durable);
-        return 500;
-    }
-    sqlite3_bind_int64(st, 1, s.now - chat.presence);
-    if (sqlite3_step(st) == SQLITE_ROW) {
-        reply->players = sqlite3_column_int64(st, 0);
-        reply->bbses = sqlite3_column_int64(st, 1);
-        reply->chatting = sqlite3_column_int64(st, 2);
-    }
-    sqlite3_reset(st);
-
+    sqlite3_stmt *st = nullptr;
     reply->cursor = chat.cursor;
     reply->lines.clear();
     if (chat.op != HUB_OP_LEAVE) {
@@ -358,6 +401,12 @@ int hub_db_chat(HubDb *db, const HubChat &chat, HubChatReply *reply)
         if (!notice.empty()) reply->lines.push_back(notice);
     }
     if (!Commit(db, durable)) return 500;
+    // Counted once the request is committed: a refused one changes nothing.
+    db->presence.Expire(s.now - chat.presence);
+    db->presence.Touch(s.key, s.session, s.now, chat.in_chat, chat.op == HUB_OP_LEAVE);
+    reply->players = (int64_t)db->presence.sessions.size();
+    reply->bbses = (int64_t)db->presence.per_bbs.size();
+    reply->chatting = db->presence.chatting;
     return 200;
 }
 
