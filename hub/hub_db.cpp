@@ -72,6 +72,7 @@ struct HubDb {
     std::mutex lock;
     std::map<const char *, sqlite3_stmt *> cache;
     int64_t last_prune = 0;
+    int replay_seconds = 900;
     Presence presence;
 };
 
@@ -192,15 +193,15 @@ bool Touch(HubDb *db, const HubSigned &s, int present, int in_chat, const std::s
     return sqlite3_step(st) == SQLITE_DONE;
 }
 
-// Old replay memory (kept 900 s, over twice the 300 s clock window),
-// message ids (two days) and chat lines beyond the last 2,000.
+// Old replay memory (a request it forgot is already refused by the
+// clock), message ids (two days) and chat lines beyond the last 2,000.
 void Prune(HubDb *db, int64_t now)
 {
     if (now - db->last_prune < 60) return;
     db->last_prune = now;
     sqlite3_stmt *st = Stmt(db, "DELETE FROM sessions WHERE last_seen < ?1");
     if (st) {
-        sqlite3_bind_int64(st, 1, now - 900);
+        sqlite3_bind_int64(st, 1, now - db->replay_seconds);
         sqlite3_step(st);
     }
     st = Stmt(db, "DELETE FROM events WHERE at < ?1");
@@ -214,9 +215,10 @@ void Prune(HubDb *db, int64_t now)
 
 }  // namespace
 
-HubDb *hub_db_open(const char *path, std::string *error)
+HubDb *hub_db_open(const char *path, int replay_seconds, std::string *error)
 {
     HubDb *db = new HubDb;
+    db->replay_seconds = replay_seconds;
     int rc = sqlite3_open_v2(path, &db->sql,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                              nullptr);

@@ -642,7 +642,8 @@ int hub_serve(const HubConfig &config)
     signal(SIGPIPE, SIG_IGN); // a peer gone mid-reply is the write's error, not our end
 
     std::string error;
-    gDb = hub_db_open(config.database.c_str(), &error);
+    int replay = 2 * config.time_window + 300;
+    gDb = hub_db_open(config.database.c_str(), replay < 900 ? 900 : replay, &error);
     if (!gDb) {
         fprintf(stderr, "grimby-hub: cannot open the database %s: %s.\n",
                 config.database.c_str(), error.c_str());

@@ -185,3 +185,39 @@ TEST(HubHostile, ConnectionFloodLeavesOthersServed)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HubService, StopFinishesTheRequestInFlightAndExitsZero)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    TestBbs b(hub, "Last Call");
+    std::string body = ChatBody(b, "message", 0, "chat", "bye", "last words");
+    std::string request = "POST /v1/chat HTTP/1.1\r\nHost: localhost\r\nX-Q-Orb-Signature: " +
+                          HubSign(b.secret, body) + "\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body;
+    SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+    int fd = Connect("127.0.0.1", hub.port());
+    SSL *ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    ASSERT_EQ(1, SSL_connect(ssl));
+    size_t half = request.size() - 20;
+    ASSERT_EQ((int)half, SSL_write(ssl, request.data(), (int)half));
+    usleep(300 * 1000);
+    kill(hub.pid(), SIGTERM);
+    usleep(300 * 1000);
+    ASSERT_EQ(20, SSL_write(ssl, request.data() + half, 20));
+    std::string reply;
+    char buffer[1024];
+    for (int n; (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;) reply.append(buffer, (size_t)n);
+    EXPECT_EQ(0u, reply.find("HTTP/1.1 200")) << reply;
+    EXPECT_NE(std::string::npos, reply.find("Ann@Last Call: last words"));
+    SSL_free(ssl);
+    close(fd);
+    SSL_CTX_free(ctx);
+    EXPECT_EQ(0, hub.Stop());
+    EXPECT_NE(std::string::npos, hub.log().find("grimby-hub: stopped."));
+}
+
+}  // namespace
