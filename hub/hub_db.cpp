@@ -195,16 +195,21 @@ bool Touch(HubDb *db, const HubSigned &s, int present, int in_chat, const std::s
 
 // Old replay memory (a request it forgot is already refused by the
 // clock), message ids (two days) and chat lines beyond the last 2,000.
+// A little every second rather than all at once, so that no request waits
+// behind a large delete.
 void Prune(HubDb *db, int64_t now)
 {
-    if (now - db->last_prune < 60) return;
+    if (now == db->last_prune) return;
     db->last_prune = now;
-    sqlite3_stmt *st = Stmt(db, "DELETE FROM sessions WHERE last_seen < ?1");
+    sqlite3_stmt *st = Stmt(db, "DELETE FROM sessions WHERE (bbs_key, session) IN"
+                                " (SELECT bbs_key, session FROM sessions WHERE last_seen < ?1"
+                                " LIMIT 4000)");
     if (st) {
         sqlite3_bind_int64(st, 1, now - db->replay_seconds);
         sqlite3_step(st);
     }
-    st = Stmt(db, "DELETE FROM events WHERE at < ?1");
+    st = Stmt(db, "DELETE FROM events WHERE (bbs_key, event) IN"
+                  " (SELECT bbs_key, event FROM events WHERE at < ?1 LIMIT 4000)");
     if (st) {
         sqlite3_bind_int64(st, 1, now - 2 * 86400);
         sqlite3_step(st);
