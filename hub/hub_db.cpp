@@ -6,8 +6,12 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "hub_text.h"
 
@@ -74,6 +78,13 @@ struct HubDb {
     int64_t last_prune = 0;
     int replay_seconds = 900;
     Presence presence;
+    // Checkpoints run on their own connection and thread: done by the
+    // committing request they would put a disk flush into one reply.
+    sqlite3 *checkpoint_sql = nullptr;
+    std::thread checkpointer;
+    std::mutex checkpoint_lock;
+    std::condition_variable checkpoint_wake;
+    bool closing = false;
 };
 
 namespace {
@@ -235,7 +246,20 @@ HubDb *hub_db_open(const char *path, int replay_seconds, std::string *error)
         bool wal = rc == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW &&
                    strcmp((const char *)sqlite3_column_text(st, 0), "wal") == 0;
         sqlite3_finalize(st);
-        if (wal && Exec(db, "PRAGMA synchronous=NORMAL") && Exec(db, kSchema)) return db;
+        if (wal && Exec(db, "PRAGMA synchronous=NORMAL") && Exec(db, "PRAGMA wal_autocheckpoint=0") &&
+            Exec(db, kSchema) &&
+            sqlite3_open_v2(path, &db->checkpoint_sql, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(db->checkpoint_sql, 5000);
+            db->checkpointer = std::thread([db] {
+                std::unique_lock<std::mutex> hold(db->checkpoint_lock);
+                while (!db->closing) {
+                    db->checkpoint_wake.wait_for(hold, std::chrono::seconds(1));
+                    sqlite3_wal_checkpoint_v2(db->checkpoint_sql, nullptr,
+                                              SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+                }
+            });
+            return db;
+        }
     }
     *error = db->sql ? sqlite3_errmsg(db->sql) : "out of memory";
     hub_db_close(db);
@@ -245,6 +269,15 @@ HubDb *hub_db_open(const char *path, int replay_seconds, std::string *error)
 void hub_db_close(HubDb *db)
 {
     if (!db) return;
+    if (db->checkpointer.joinable()) {
+        {
+            std::lock_guard<std::mutex> hold(db->checkpoint_lock);
+            db->closing = true;
+        }
+        db->checkpoint_wake.notify_all();
+        db->checkpointer.join();
+    }
+    sqlite3_close(db->checkpoint_sql);
     for (auto &entry : db->cache) sqlite3_finalize(entry.second);
     sqlite3_close(db->sql);
     delete db;
