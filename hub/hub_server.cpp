@@ -81,9 +81,17 @@ struct Conn {
     bool registered = false;
     bool shed = false;
     uint64_t start = 0;
+    uint64_t bytes = 0;      // TLS record bytes before the headers ended
+    bool reading = true;     // the headers are still being read
     std::string peer;
     std::string bbs;
 };
+
+// The library caps each header line but not their number, and keeps them
+// all: without a cap on the whole a client could fill memory within the
+// deadline. (A body beyond 2,048 bytes is refused with 413 and discarded
+// unread into memory.)
+const uint64_t kHeaderBytes = 65536;
 
 thread_local Conn tConn;
 
@@ -142,6 +150,28 @@ void SetDeadline(uint64_t deadline)
     if (!tConn.registered) return;
     std::lock_guard<std::mutex> hold(gGuardLock);
     gSlots[(size_t)tConn.slot].deadline = deadline;
+}
+
+// A handler runs: the request is read, and its deadline does not apply
+// to the reply.
+void RequestRead() { SetDeadline(0); }
+
+// Every TLS record the client sends passes here, on the connection's thread.
+void MessageCallback(int write_p, int, int content_type, const void *buf, size_t len, SSL *,
+                     void *)
+{
+    if (write_p || content_type != SSL3_RT_HEADER || len < 5 || !tConn.registered ||
+        !tConn.reading)
+        return;
+    const unsigned char *header = (const unsigned char *)buf;
+    tConn.bytes += (uint64_t)(header[3] << 8 | header[4]);
+    if (tConn.bytes <= kHeaderBytes) return;
+    tConn.reading = false;
+    std::lock_guard<std::mutex> hold(gGuardLock);
+    Slot &slot = gSlots[(size_t)tConn.slot];
+    LogLine(slot.peer.c_str(), "-", "(headers too large)", 413, "", 0);
+    if (slot.fd >= 0) shutdown(slot.fd, SHUT_RDWR);
+    slot.deadline = 0;
 }
 
 // The first state change of the handshake comes before the first byte is
@@ -318,7 +348,7 @@ bool CheckSigned(const httplib::Request &req, httplib::Response &res, cj_doc *do
 
 void Chat(const httplib::Request &req, httplib::Response &res)
 {
-    SetDeadline(0);
+    RequestRead();
     std::unique_ptr<cj_doc> doc(new cj_doc);
     HubChat chat;
     if (!CheckSigned(req, res, doc.get(), &chat.s)) return;
@@ -417,7 +447,7 @@ bool MakeSecret(std::string *secret)
 
 void Enroll(const httplib::Request &req, httplib::Response &res)
 {
-    SetDeadline(0);
+    RequestRead();
     int wait = EnrollWait(req.remote_addr, Now());
     if (wait > 0) {
         res.set_header("Retry-After", std::to_string(wait));
@@ -470,7 +500,7 @@ void Enroll(const httplib::Request &req, httplib::Response &res)
 
 void Upload(const httplib::Request &req, httplib::Response &res)
 {
-    SetDeadline(0);
+    RequestRead();
     std::unique_ptr<cj_doc> doc(new cj_doc);
     HubSigned s;
     if (!CheckSigned(req, res, doc.get(), &s)) return;
@@ -521,7 +551,7 @@ void Upload(const httplib::Request &req, httplib::Response &res)
 
 void Board(const httplib::Request &req, httplib::Response &res)
 {
-    SetDeadline(0);
+    RequestRead();
     bool daily = req.matches[1] == "daily";
     char today[9], from[9], to[9], period[9];
     hub_utc_date(Now(), today);
@@ -575,7 +605,7 @@ int OpenRelease(const char *sub, const std::string &name, off_t *size)
 
 void Release(const httplib::Request &req, httplib::Response &res)
 {
-    SetDeadline(0);
+    RequestRead();
     std::string path = req.path;
     const char *sub = nullptr;
     std::string name;
@@ -663,6 +693,7 @@ int hub_serve(const HubConfig &config)
         SSL_CTX_set_options(&ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
                                       SSL_OP_CIPHER_SERVER_PREFERENCE);
         SSL_CTX_set_info_callback(&ctx, InfoCallback);
+        SSL_CTX_set_msg_callback(&ctx, MessageCallback);
         static const unsigned char context[] = "grimby-hub";
         SSL_CTX_set_session_id_context(&ctx, context, sizeof context - 1);
         return SSL_CTX_use_certificate_chain_file(&ctx, config.certificate.c_str()) == 1 &&
@@ -697,7 +728,13 @@ int hub_serve(const HubConfig &config)
         // The next request on a kept-alive connection gets a fresh deadline.
         tConn.start = now;
         tConn.bbs.clear();
+        tConn.bytes = 0;
+        tConn.reading = true;
         SetDeadline(now + (uint64_t)gConfig->request_deadline_ms);
+    });
+    server.set_pre_routing_handler([](const httplib::Request &, httplib::Response &) {
+        tConn.reading = false;  // the headers are in
+        return httplib::Server::HandlerResponse::Unhandled;
     });
     server.Post("/v1/chat", Chat);
     server.Post("/v1/enroll/auto", Enroll);

@@ -160,6 +160,34 @@ TEST(HubHostile, SlowClientIsCutAtTheDeadlineWhileOthersAreServed)
     EXPECT_NE(std::string::npos, log.find("(request deadline passed)", first + 1)) << log;
 }
 
+TEST(HubHostile, EndlessHeadersAreCutNotStored)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+    int fd = Connect("127.0.0.2", hub.port());
+    struct timeval limit = {2, 0};  // a write the hub no longer reads fails
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    SSL *ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    ASSERT_EQ(1, SSL_connect(ssl));
+    std::string line = "X-Pad: " + std::string(1000, 'p') + "\r\n";
+    std::string start = "GET /v1/scores/story.tsv HTTP/1.1\r\nHost: localhost\r\n";
+    SSL_write(ssl, start.data(), (int)start.size());
+    int written = 0;
+    while (written < 5000 && SSL_write(ssl, line.data(), (int)line.size()) > 0) written++;
+    SSL_write(ssl, "\r\n", 2);
+    std::string reply;
+    char buffer[1024];
+    for (int n; (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;) reply.append(buffer, (size_t)n);
+    EXPECT_EQ(std::string::npos, reply.find("HTTP/1.1 200")) << written << " lines";
+    SSL_free(ssl);
+    close(fd);
+    SSL_CTX_free(ctx);
+    EXPECT_NE(std::string::npos, hub.log().find("(headers too large)"));
+    EXPECT_EQ(200, hub.Get("/v1/scores/story.tsv").status);
+}
+
 TEST(HubHostile, ConnectionFloodLeavesOthersServed)
 {
     HubProcess hub("\"threads\":6,\"max_connections_per_address\":2,\"max_queued\":64,"
