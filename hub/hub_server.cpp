@@ -694,8 +694,9 @@ int hub_serve(const HubConfig &config)
                                       SSL_OP_CIPHER_SERVER_PREFERENCE);
         SSL_CTX_set_info_callback(&ctx, InfoCallback);
         SSL_CTX_set_msg_callback(&ctx, MessageCallback);
-        static const unsigned char context[] = "grimby-hub";
-        SSL_CTX_set_session_id_context(&ctx, context, sizeof context - 1);
+        // Clients that resume get a ticket; keeping every session in a server
+        // cache costs each new connection an allocation and a periodic sweep.
+        SSL_CTX_set_session_cache_mode(&ctx, SSL_SESS_CACHE_OFF);
         return SSL_CTX_use_certificate_chain_file(&ctx, config.certificate.c_str()) == 1 &&
                SSL_CTX_use_PrivateKey_file(&ctx, config.key.c_str(), SSL_FILETYPE_PEM) == 1 &&
                SSL_CTX_check_private_key(&ctx) == 1;
