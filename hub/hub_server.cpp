@@ -120,17 +120,23 @@ void ConnStart(const SSL *ssl)
             inet_ntop(AF_INET6, &((struct sockaddr_in6 *)&addr)->sin6_addr, peer, sizeof peer);
     }
     tConn.peer = peer;
-    std::lock_guard<std::mutex> hold(gGuardLock);
-    Slot &slot = gSlots[(size_t)tConn.slot];
-    slot.fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    slot.deadline = tConn.start + (uint64_t)gConfig->request_deadline_ms;
-    slot.peer = peer;
-    int count = ++gPerAddress[tConn.peer];
-    if (tConn.shed || count > gConfig->max_per_address) {
-        LogLine(peer, "-", tConn.shed ? "(queue full)" : "(too many connections)", 503, "", 0);
-        if (slot.fd >= 0) shutdown(slot.fd, SHUT_RDWR);
-        slot.deadline = 0;
+    bool refused;
+    {
+        std::lock_guard<std::mutex> hold(gGuardLock);
+        Slot &slot = gSlots[(size_t)tConn.slot];
+        slot.fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        slot.deadline = tConn.start + (uint64_t)gConfig->request_deadline_ms;
+        slot.peer = peer;
+        int count = ++gPerAddress[tConn.peer];
+        refused = tConn.shed || count > gConfig->max_per_address;
+        if (refused) {
+            if (slot.fd >= 0) shutdown(slot.fd, SHUT_RDWR);
+            slot.deadline = 0;
+        }
     }
+    // Logged outside the lock: a slow log must not hold up other connections.
+    if (refused)
+        LogLine(peer, "-", tConn.shed ? "(queue full)" : "(too many connections)", 503, "", 0);
 }
 
 void ConnEnd()
@@ -167,9 +173,9 @@ void MessageCallback(int write_p, int, int content_type, const void *buf, size_t
     tConn.bytes += (uint64_t)(header[3] << 8 | header[4]);
     if (tConn.bytes <= kHeaderBytes) return;
     tConn.reading = false;
+    LogLine(tConn.peer.c_str(), "-", "(headers too large)", 413, "", 0);
     std::lock_guard<std::mutex> hold(gGuardLock);
     Slot &slot = gSlots[(size_t)tConn.slot];
-    LogLine(slot.peer.c_str(), "-", "(headers too large)", 413, "", 0);
     if (slot.fd >= 0) shutdown(slot.fd, SHUT_RDWR);
     slot.deadline = 0;
 }
@@ -186,13 +192,18 @@ void Watchdog()
     while (!gWatchStop) {
         usleep(50 * 1000);
         uint64_t now = MonoMs();
-        std::lock_guard<std::mutex> hold(gGuardLock);
-        for (Slot &slot : gSlots)
-            if (slot.fd >= 0 && slot.deadline && now >= slot.deadline) {
-                LogLine(slot.peer.c_str(), "-", "(request deadline passed)", 408, "", 0);
-                shutdown(slot.fd, SHUT_RDWR);
-                slot.deadline = 0;
-            }
+        std::vector<std::string> cut;
+        {
+            std::lock_guard<std::mutex> hold(gGuardLock);
+            for (Slot &slot : gSlots)
+                if (slot.fd >= 0 && slot.deadline && now >= slot.deadline) {
+                    shutdown(slot.fd, SHUT_RDWR);
+                    slot.deadline = 0;
+                    cut.push_back(slot.peer);
+                }
+        }
+        for (const std::string &peer : cut)
+            LogLine(peer.c_str(), "-", "(request deadline passed)", 408, "", 0);
     }
 }
 
