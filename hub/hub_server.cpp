@@ -643,6 +643,7 @@ void Release(const httplib::Request &req, httplib::Response &res)
     }
     // A slow reader gets time in proportion to the file (8 KB/s at least).
     SetDeadline(MonoMs() + (uint64_t)gConfig->request_deadline_ms + (uint64_t)size / 8);
+    res.set_header("Accept-Ranges", "none");
     res.set_content_provider(
         (size_t)size, "application/octet-stream",
         [fd](size_t offset, size_t length, httplib::DataSink &sink) {
