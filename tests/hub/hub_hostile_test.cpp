@@ -191,7 +191,7 @@ TEST(HubHostile, EndlessHeadersAreCutNotStored)
 TEST(HubHostile, ConnectionFloodLeavesOthersServed)
 {
     HubProcess hub("\"threads\":6,\"max_connections_per_address\":2,\"max_queued\":64,"
-                   "\"request_deadline_ms\":3000");
+                   "\"request_deadline_ms\":8000");
     ASSERT_TRUE(hub.Start());
     TestBbs b(hub, "Bystander");
     std::vector<int> flood;
@@ -206,7 +206,7 @@ TEST(HubHostile, ConnectionFloodLeavesOthersServed)
         r = SendChat(hub, b, "poll", 0);
     }
     EXPECT_EQ(200, r.status);
-    EXPECT_LT(MsSince(start), 2500) << "served before the flood's deadline ran out";
+    EXPECT_LT(MsSince(start), 6000) << "served before the flood's deadline ran out";
     for (int fd : flood) close(fd);
     EXPECT_NE(std::string::npos, hub.log().find("(too many connections)"));
     EXPECT_EQ(0, hub.Stop());
