@@ -377,6 +377,7 @@ int main(int argc, char **argv)
 
     Stop(nginx);
     Stop(hub);
+    Run("grep -E 'slow|deadline|too many|queue full|failed' " + d + "/hub.log | head -20");
     Run("rm -rf " + d);
     SSL_CTX_free(gClient);
     return 0;

@@ -110,6 +110,21 @@ const char *const kSchema =
     " daily INTEGER NOT NULL, at INTEGER NOT NULL, UNIQUE(bbs_key, line));"
     "CREATE INDEX IF NOT EXISTS scores_board ON scores(daily, date);";
 
+// A database step that holds up every request is worth a line in the log:
+// it is the disk (a flush elsewhere on the file system), not the load.
+struct SlowStep {
+    const char *what;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    explicit SlowStep(const char *w) : what(w) {}
+    ~SlowStep()
+    {
+        long long ms = (long long)std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+        if (ms >= 250) fprintf(stderr, "grimby-hub: slow database: %s took %lld ms\n", what, ms);
+    }
+};
+
 sqlite3_stmt *Stmt(HubDb *db, const char *sql)
 {
     auto found = db->cache.find(sql);
@@ -254,6 +269,7 @@ HubDb *hub_db_open(const char *path, int replay_seconds, std::string *error)
                 std::unique_lock<std::mutex> hold(db->checkpoint_lock);
                 while (!db->closing) {
                     db->checkpoint_wake.wait_for(hold, std::chrono::seconds(1));
+                    SlowStep timing("a checkpoint");
                     sqlite3_wal_checkpoint_v2(db->checkpoint_sql, nullptr,
                                               SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
                 }
@@ -351,6 +367,7 @@ int hub_db_reset_bbs(HubDb *db, const std::string &key)
 int hub_db_chat(HubDb *db, const HubChat &chat, HubChatReply *reply)
 {
     std::lock_guard<std::mutex> hold(db->lock);
+    SlowStep timing("a chat request");
     const HubSigned &s = chat.s;
     bool durable = chat.op == HUB_OP_MESSAGE && chat.notice.empty();
     if (!Begin(db, durable)) return 500;
@@ -454,6 +471,7 @@ int hub_db_upload(HubDb *db, const HubSigned &s, const std::vector<std::string> 
                   const char *latest, std::vector<int> *results)
 {
     std::lock_guard<std::mutex> hold(db->lock);
+    SlowStep timing("an upload");
     results->clear();
     if (!Begin(db, true)) return 500;
     int fresh = AdvanceSeq(db, s);
