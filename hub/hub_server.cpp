@@ -481,7 +481,7 @@ void Enroll(const httplib::Request &req, httplib::Response &res)
         return;
     }
     std::string name = hub_clean_name(raw.data(), raw.size(), HUB_NAME_MAX);
-    if (name.empty()) {
+    if (name.find_first_not_of(' ') == std::string::npos) {
         Error(res, 400, "The BBS name is empty once cleaned.");
         return;
     }
