@@ -61,6 +61,7 @@ bool WriteNew(const std::string &path, const std::string &text, int mode)
 }
 
 // A P-256 key and a self-signed certificate naming host, valid two years.
+// It is its own issuer, so a client trusts it by adding it as a root.
 bool MakeCertificate(const std::string &dir, const char *host)
 {
     EVP_PKEY *key = EVP_EC_gen("P-256");
@@ -87,7 +88,8 @@ bool MakeCertificate(const std::string &dir, const char *host)
         X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
         std::string san = std::string("DNS:") + host;
         const char *ext[][2] = {{"subjectAltName", san.c_str()},
-                                {"basicConstraints", "critical,CA:FALSE"},
+                                {"basicConstraints", "critical,CA:TRUE,pathlen:0"},
+                                {"keyUsage", "critical,digitalSignature,keyCertSign"},
                                 {"extendedKeyUsage", "serverAuth"}};
         for (auto &e : ext) {
             X509_EXTENSION *x = X509V3_EXT_conf(nullptr, &ctx, e[0], e[1]);
@@ -189,8 +191,8 @@ int hub_config_init(const char *dir, const char *host, std::string *error)
     std::string json = "{\n  \"listen\": \"0.0.0.0\",\n  \"port\": 443,\n"
                        "  \"certificate\": \"cert.pem\",\n  \"key\": \"key.pem\",\n"
                        "  \"database\": \"hub.db\",\n  \"release_dir\": \"releases\",\n"
-                       "  \"threads\": 16,\n  \"request_deadline_ms\": 10000,\n"
-                       "  \"max_connections_per_address\": 32,\n  \"enroll_per_hour\": 10,\n"
+                       "  \"threads\": 32,\n  \"request_deadline_ms\": 10000,\n"
+                       "  \"max_connections_per_address\": 8,\n  \"enroll_per_hour\": 10,\n"
                        "  \"messages_per_10s\": 8,\n  \"board_rows\": 20\n}\n";
     if (!WriteNew(d + "/hub.json", json, 0640)) {
         *error = "cannot write " + d + "/hub.json.";

@@ -6,16 +6,85 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "hub_text.h"
+
+// Who is present, kept in memory: counting rows in SQL on every poll would
+// cost in proportion to the sessions of the last 30 seconds. Presence is
+// short-lived by nature; after a restart callers are counted again with
+// their next poll, within ten seconds.
+struct Presence {
+    struct Entry {
+        int64_t last_seen;
+        int in_chat;
+        std::string bbs;
+    };
+    std::map<std::string, Entry> sessions;             // BBS key, NUL, session
+    std::multimap<int64_t, std::string> by_time;        // last_seen -> session (stale ones skipped)
+    std::map<std::string, int> per_bbs;
+    int64_t chatting = 0;
+
+    void Drop(std::map<std::string, Entry>::iterator it)
+    {
+        chatting -= it->second.in_chat;
+        if (--per_bbs[it->second.bbs] <= 0) per_bbs.erase(it->second.bbs);
+        sessions.erase(it);
+    }
+
+    void Expire(int64_t oldest)
+    {
+        while (!by_time.empty() && by_time.begin()->first < oldest) {
+            auto found = sessions.find(by_time.begin()->second);
+            if (found != sessions.end() && found->second.last_seen == by_time.begin()->first)
+                Drop(found);
+            by_time.erase(by_time.begin());
+        }
+    }
+
+    void Touch(const std::string &bbs, const std::string &session, int64_t now, int in_chat,
+               bool leave)
+    {
+        std::string id = bbs + '\0' + session;
+        auto found = sessions.find(id);
+        if (found != sessions.end()) {
+            if (leave) {
+                Drop(found);
+                return;
+            }
+            chatting += in_chat - found->second.in_chat;
+            found->second.in_chat = in_chat;
+            if (found->second.last_seen != now) by_time.emplace(now, id);
+            found->second.last_seen = now;
+            return;
+        }
+        if (leave) return;
+        sessions.emplace(id, Entry{now, in_chat, bbs});
+        by_time.emplace(now, id);
+        per_bbs[bbs]++;
+        chatting += in_chat;
+    }
+};
 
 struct HubDb {
     sqlite3 *sql = nullptr;
     std::mutex lock;
     std::map<const char *, sqlite3_stmt *> cache;
     int64_t last_prune = 0;
+    int replay_seconds = 900;
+    Presence presence;
+    // Checkpoints run on their own connection and thread: done by the
+    // committing request they would put a disk flush into one reply.
+    sqlite3 *checkpoint_sql = nullptr;
+    std::thread checkpointer;
+    std::mutex checkpoint_lock;
+    std::condition_variable checkpoint_wake;
+    bool closing = false;
 };
 
 namespace {
@@ -40,6 +109,21 @@ const char *const kSchema =
     " date TEXT NOT NULL, player TEXT NOT NULL, score INTEGER NOT NULL,"
     " daily INTEGER NOT NULL, at INTEGER NOT NULL, UNIQUE(bbs_key, line));"
     "CREATE INDEX IF NOT EXISTS scores_board ON scores(daily, date);";
+
+// A database step that holds up every request is worth a line in the log:
+// it is the disk (a flush elsewhere on the file system), not the load.
+struct SlowStep {
+    const char *what;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    explicit SlowStep(const char *w) : what(w) {}
+    ~SlowStep()
+    {
+        long long ms = (long long)std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+        if (ms >= 250) fprintf(stderr, "grimby-hub: slow database: %s took %lld ms\n", what, ms);
+    }
+};
 
 sqlite3_stmt *Stmt(HubDb *db, const char *sql)
 {
@@ -135,18 +219,23 @@ bool Touch(HubDb *db, const HubSigned &s, int present, int in_chat, const std::s
     return sqlite3_step(st) == SQLITE_DONE;
 }
 
-// Old replay memory (kept 900 s, over twice the 300 s clock window),
-// message ids (two days) and chat lines beyond the last 2,000.
+// Old replay memory (a request it forgot is already refused by the
+// clock), message ids (two days) and chat lines beyond the last 2,000.
+// A little every second rather than all at once, so that no request waits
+// behind a large delete.
 void Prune(HubDb *db, int64_t now)
 {
-    if (now - db->last_prune < 60) return;
+    if (now == db->last_prune) return;
     db->last_prune = now;
-    sqlite3_stmt *st = Stmt(db, "DELETE FROM sessions WHERE last_seen < ?1");
+    sqlite3_stmt *st = Stmt(db, "DELETE FROM sessions WHERE (bbs_key, session) IN"
+                                " (SELECT bbs_key, session FROM sessions WHERE last_seen < ?1"
+                                " LIMIT 4000)");
     if (st) {
-        sqlite3_bind_int64(st, 1, now - 900);
+        sqlite3_bind_int64(st, 1, now - db->replay_seconds);
         sqlite3_step(st);
     }
-    st = Stmt(db, "DELETE FROM events WHERE at < ?1");
+    st = Stmt(db, "DELETE FROM events WHERE (bbs_key, event) IN"
+                  " (SELECT bbs_key, event FROM events WHERE at < ?1 LIMIT 4000)");
     if (st) {
         sqlite3_bind_int64(st, 1, now - 2 * 86400);
         sqlite3_step(st);
@@ -157,9 +246,10 @@ void Prune(HubDb *db, int64_t now)
 
 }  // namespace
 
-HubDb *hub_db_open(const char *path, std::string *error)
+HubDb *hub_db_open(const char *path, int replay_seconds, std::string *error)
 {
     HubDb *db = new HubDb;
+    db->replay_seconds = replay_seconds;
     int rc = sqlite3_open_v2(path, &db->sql,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                              nullptr);
@@ -171,7 +261,21 @@ HubDb *hub_db_open(const char *path, std::string *error)
         bool wal = rc == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW &&
                    strcmp((const char *)sqlite3_column_text(st, 0), "wal") == 0;
         sqlite3_finalize(st);
-        if (wal && Exec(db, "PRAGMA synchronous=NORMAL") && Exec(db, kSchema)) return db;
+        if (wal && Exec(db, "PRAGMA synchronous=NORMAL") && Exec(db, "PRAGMA wal_autocheckpoint=0") &&
+            Exec(db, kSchema) &&
+            sqlite3_open_v2(path, &db->checkpoint_sql, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(db->checkpoint_sql, 5000);
+            db->checkpointer = std::thread([db] {
+                std::unique_lock<std::mutex> hold(db->checkpoint_lock);
+                while (!db->closing) {
+                    db->checkpoint_wake.wait_for(hold, std::chrono::seconds(1));
+                    SlowStep timing("a checkpoint");
+                    sqlite3_wal_checkpoint_v2(db->checkpoint_sql, nullptr,
+                                              SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+                }
+            });
+            return db;
+        }
     }
     *error = db->sql ? sqlite3_errmsg(db->sql) : "out of memory";
     hub_db_close(db);
@@ -181,6 +285,15 @@ HubDb *hub_db_open(const char *path, std::string *error)
 void hub_db_close(HubDb *db)
 {
     if (!db) return;
+    if (db->checkpointer.joinable()) {
+        {
+            std::lock_guard<std::mutex> hold(db->checkpoint_lock);
+            db->closing = true;
+        }
+        db->checkpoint_wake.notify_all();
+        db->checkpointer.join();
+    }
+    sqlite3_close(db->checkpoint_sql);
     for (auto &entry : db->cache) sqlite3_finalize(entry.second);
     sqlite3_close(db->sql);
     delete db;
@@ -254,6 +367,7 @@ int hub_db_reset_bbs(HubDb *db, const std::string &key)
 int hub_db_chat(HubDb *db, const HubChat &chat, HubChatReply *reply)
 {
     std::lock_guard<std::mutex> hold(db->lock);
+    SlowStep timing("a chat request");
     const HubSigned &s = chat.s;
     bool durable = chat.op == HUB_OP_MESSAGE && chat.notice.empty();
     if (!Begin(db, durable)) return 500;
@@ -316,21 +430,7 @@ int hub_db_chat(HubDb *db, const HubChat &chat, HubChatReply *reply)
     }
     Prune(db, s.now);
 
-    sqlite3_stmt *st =
-        Stmt(db, "SELECT COUNT(*), COUNT(DISTINCT bbs_key), COALESCE(SUM(in_chat),0)"
-                 " FROM sessions WHERE present=1 AND last_seen>=?1");
-    if (!st) {
-        Rollback(db, durable);
-        return 500;
-    }
-    sqlite3_bind_int64(st, 1, s.now - chat.presence);
-    if (sqlite3_step(st) == SQLITE_ROW) {
-        reply->players = sqlite3_column_int64(st, 0);
-        reply->bbses = sqlite3_column_int64(st, 1);
-        reply->chatting = sqlite3_column_int64(st, 2);
-    }
-    sqlite3_reset(st);
-
+    sqlite3_stmt *st = nullptr;
     reply->cursor = chat.cursor;
     reply->lines.clear();
     if (chat.op != HUB_OP_LEAVE) {
@@ -358,6 +458,12 @@ int hub_db_chat(HubDb *db, const HubChat &chat, HubChatReply *reply)
         if (!notice.empty()) reply->lines.push_back(notice);
     }
     if (!Commit(db, durable)) return 500;
+    // Counted once the request is committed: a refused one changes nothing.
+    db->presence.Expire(s.now - chat.presence);
+    db->presence.Touch(s.key, s.session, s.now, chat.in_chat, chat.op == HUB_OP_LEAVE);
+    reply->players = (int64_t)db->presence.sessions.size();
+    reply->bbses = (int64_t)db->presence.per_bbs.size();
+    reply->chatting = db->presence.chatting;
     return 200;
 }
 
@@ -365,6 +471,7 @@ int hub_db_upload(HubDb *db, const HubSigned &s, const std::vector<std::string> 
                   const char *latest, std::vector<int> *results)
 {
     std::lock_guard<std::mutex> hold(db->lock);
+    SlowStep timing("an upload");
     results->clear();
     if (!Begin(db, true)) return 500;
     int fresh = AdvanceSeq(db, s);

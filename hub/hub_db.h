@@ -14,7 +14,9 @@
 
 struct HubDb;
 
-HubDb *hub_db_open(const char *path, std::string *error);
+/* replay_seconds: how long a session's last seq is remembered after its
+ * last request; the caller passes more than twice the clock window. */
+HubDb *hub_db_open(const char *path, int replay_seconds, std::string *error);
 void hub_db_close(HubDb *db);
 
 /* 1 enrolled, 0 the name key is taken, -1 a database failure. */

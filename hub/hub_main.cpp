@@ -57,7 +57,7 @@ int main(int argc, char **argv)
     if (port_file) config.port_file = port_file;
     if (reset) {
         std::string name = hub_clean_name(reset, strlen(reset), HUB_NAME_MAX);
-        HubDb *db = hub_db_open(config.database.c_str(), &error);
+        HubDb *db = hub_db_open(config.database.c_str(), 900, &error);
         if (!db) {
             fprintf(stderr, "grimby-hub: cannot open the database %s: %s.\n",
                     config.database.c_str(), error.c_str());

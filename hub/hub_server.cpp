@@ -62,7 +62,9 @@ void LogLine(const char *peer, const char *method, const std::string &path, int 
     std::string safe = path.substr(0, 200);
     for (char &c : safe)
         if ((unsigned char)c < 0x20 || (unsigned char)c > 0x7E) c = '?';
-    fprintf(stderr, "%s %s %s %s %d %s %llums\n", stamp, peer, method, safe.c_str(), status,
+    if (safe.empty()) safe = "-";
+    fprintf(stderr, "%s %s %s %s %d %s %llums\n", stamp, *peer ? peer : "-",
+            *method ? method : "-", safe.c_str(), status,
             bbs.empty() ? "-" : bbs.c_str(), (unsigned long long)ms);
 }
 
@@ -79,9 +81,17 @@ struct Conn {
     bool registered = false;
     bool shed = false;
     uint64_t start = 0;
+    uint64_t bytes = 0;      // TLS record bytes before the headers ended
+    bool reading = true;     // the headers are still being read
     std::string peer;
     std::string bbs;
 };
+
+// The library caps each header line but not their number, and keeps them
+// all: without a cap on the whole a client could fill memory within the
+// deadline. (A body beyond 2,048 bytes is refused with 413 and discarded
+// unread into memory.)
+const uint64_t kHeaderBytes = 65536;
 
 thread_local Conn tConn;
 
@@ -110,17 +120,23 @@ void ConnStart(const SSL *ssl)
             inet_ntop(AF_INET6, &((struct sockaddr_in6 *)&addr)->sin6_addr, peer, sizeof peer);
     }
     tConn.peer = peer;
-    std::lock_guard<std::mutex> hold(gGuardLock);
-    Slot &slot = gSlots[(size_t)tConn.slot];
-    slot.fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    slot.deadline = tConn.start + (uint64_t)gConfig->request_deadline_ms;
-    slot.peer = peer;
-    int count = ++gPerAddress[tConn.peer];
-    if (tConn.shed || count > gConfig->max_per_address) {
-        if (slot.fd >= 0) shutdown(slot.fd, SHUT_RDWR);
-        slot.deadline = 0;
-        LogLine(peer, "-", tConn.shed ? "(queue full)" : "(too many connections)", 503, "", 0);
+    bool refused;
+    {
+        std::lock_guard<std::mutex> hold(gGuardLock);
+        Slot &slot = gSlots[(size_t)tConn.slot];
+        slot.fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        slot.deadline = tConn.start + (uint64_t)gConfig->request_deadline_ms;
+        slot.peer = peer;
+        int count = ++gPerAddress[tConn.peer];
+        refused = tConn.shed || count > gConfig->max_per_address;
+        if (refused) {
+            if (slot.fd >= 0) shutdown(slot.fd, SHUT_RDWR);
+            slot.deadline = 0;
+        }
     }
+    // Logged outside the lock: a slow log must not hold up other connections.
+    if (refused)
+        LogLine(peer, "-", tConn.shed ? "(queue full)" : "(too many connections)", 503, "", 0);
 }
 
 void ConnEnd()
@@ -142,9 +158,33 @@ void SetDeadline(uint64_t deadline)
     gSlots[(size_t)tConn.slot].deadline = deadline;
 }
 
+// A handler runs: the request is read, and its deadline does not apply
+// to the reply.
+void RequestRead() { SetDeadline(0); }
+
+// Every TLS record the client sends passes here, on the connection's thread.
+void MessageCallback(int write_p, int, int content_type, const void *buf, size_t len, SSL *,
+                     void *)
+{
+    if (write_p || content_type != SSL3_RT_HEADER || len < 5 || !tConn.registered ||
+        !tConn.reading)
+        return;
+    const unsigned char *header = (const unsigned char *)buf;
+    tConn.bytes += (uint64_t)(header[3] << 8 | header[4]);
+    if (tConn.bytes <= kHeaderBytes) return;
+    tConn.reading = false;
+    LogLine(tConn.peer.c_str(), "-", "(headers too large)", 413, "", 0);
+    std::lock_guard<std::mutex> hold(gGuardLock);
+    Slot &slot = gSlots[(size_t)tConn.slot];
+    if (slot.fd >= 0) shutdown(slot.fd, SHUT_RDWR);
+    slot.deadline = 0;
+}
+
+// The first state change of the handshake comes before the first byte is
+// read, so a client that sends nothing is under the deadline too.
 void InfoCallback(const SSL *ssl, int where, int)
 {
-    if (where & SSL_CB_HANDSHAKE_START) ConnStart(ssl);
+    if (where & (SSL_CB_HANDSHAKE_START | SSL_CB_LOOP)) ConnStart(ssl);
 }
 
 void Watchdog()
@@ -152,13 +192,18 @@ void Watchdog()
     while (!gWatchStop) {
         usleep(50 * 1000);
         uint64_t now = MonoMs();
-        std::lock_guard<std::mutex> hold(gGuardLock);
-        for (Slot &slot : gSlots)
-            if (slot.fd >= 0 && slot.deadline && now >= slot.deadline) {
-                shutdown(slot.fd, SHUT_RDWR);
-                slot.deadline = 0;
-                LogLine(slot.peer.c_str(), "-", "(request deadline passed)", 408, "", 0);
-            }
+        std::vector<std::string> cut;
+        {
+            std::lock_guard<std::mutex> hold(gGuardLock);
+            for (Slot &slot : gSlots)
+                if (slot.fd >= 0 && slot.deadline && now >= slot.deadline) {
+                    shutdown(slot.fd, SHUT_RDWR);
+                    slot.deadline = 0;
+                    cut.push_back(slot.peer);
+                }
+        }
+        for (const std::string &peer : cut)
+            LogLine(peer.c_str(), "-", "(request deadline passed)", 408, "", 0);
     }
 }
 
@@ -314,7 +359,7 @@ bool CheckSigned(const httplib::Request &req, httplib::Response &res, cj_doc *do
 
 void Chat(const httplib::Request &req, httplib::Response &res)
 {
-    SetDeadline(0);
+    RequestRead();
     std::unique_ptr<cj_doc> doc(new cj_doc);
     HubChat chat;
     if (!CheckSigned(req, res, doc.get(), &chat.s)) return;
@@ -413,7 +458,7 @@ bool MakeSecret(std::string *secret)
 
 void Enroll(const httplib::Request &req, httplib::Response &res)
 {
-    SetDeadline(0);
+    RequestRead();
     int wait = EnrollWait(req.remote_addr, Now());
     if (wait > 0) {
         res.set_header("Retry-After", std::to_string(wait));
@@ -436,7 +481,7 @@ void Enroll(const httplib::Request &req, httplib::Response &res)
         return;
     }
     std::string name = hub_clean_name(raw.data(), raw.size(), HUB_NAME_MAX);
-    if (name.empty()) {
+    if (name.find_first_not_of(' ') == std::string::npos) {
         Error(res, 400, "The BBS name is empty once cleaned.");
         return;
     }
@@ -466,7 +511,7 @@ void Enroll(const httplib::Request &req, httplib::Response &res)
 
 void Upload(const httplib::Request &req, httplib::Response &res)
 {
-    SetDeadline(0);
+    RequestRead();
     std::unique_ptr<cj_doc> doc(new cj_doc);
     HubSigned s;
     if (!CheckSigned(req, res, doc.get(), &s)) return;
@@ -517,7 +562,7 @@ void Upload(const httplib::Request &req, httplib::Response &res)
 
 void Board(const httplib::Request &req, httplib::Response &res)
 {
-    SetDeadline(0);
+    RequestRead();
     bool daily = req.matches[1] == "daily";
     char today[9], from[9], to[9], period[9];
     hub_utc_date(Now(), today);
@@ -571,7 +616,7 @@ int OpenRelease(const char *sub, const std::string &name, off_t *size)
 
 void Release(const httplib::Request &req, httplib::Response &res)
 {
-    SetDeadline(0);
+    RequestRead();
     std::string path = req.path;
     const char *sub = nullptr;
     std::string name;
@@ -598,6 +643,7 @@ void Release(const httplib::Request &req, httplib::Response &res)
     }
     // A slow reader gets time in proportion to the file (8 KB/s at least).
     SetDeadline(MonoMs() + (uint64_t)gConfig->request_deadline_ms + (uint64_t)size / 8);
+    res.set_header("Accept-Ranges", "none");
     res.set_content_provider(
         (size_t)size, "application/octet-stream",
         [fd](size_t offset, size_t length, httplib::DataSink &sink) {
@@ -609,6 +655,15 @@ void Release(const httplib::Request &req, httplib::Response &res)
         },
         [fd](bool) { close(fd); });
 }
+
+// The library listens with a backlog of 5: a burst of callers, or a flood,
+// would fill it at once and every further SYN would wait a second for its
+// retry. The listening socket is the library's, so it is reached here.
+class HubServer : public httplib::SSLServer {
+public:
+    using httplib::SSLServer::SSLServer;
+    bool Backlog(int backlog) { return ::listen(svr_sock_, backlog) == 0; }
+};
 
 /* ---- stopping ---- */
 
@@ -629,7 +684,8 @@ int hub_serve(const HubConfig &config)
     signal(SIGPIPE, SIG_IGN); // a peer gone mid-reply is the write's error, not our end
 
     std::string error;
-    gDb = hub_db_open(config.database.c_str(), &error);
+    int replay = 2 * config.time_window + 300;
+    gDb = hub_db_open(config.database.c_str(), replay < 900 ? 900 : replay, &error);
     if (!gDb) {
         fprintf(stderr, "grimby-hub: cannot open the database %s: %s.\n",
                 config.database.c_str(), error.c_str());
@@ -644,13 +700,15 @@ int hub_serve(const HubConfig &config)
     }
     gSlots.assign((size_t)config.threads + 1, Slot());
 
-    httplib::SSLServer server([&config](SSL_CTX &ctx) {
+    HubServer server([&config](SSL_CTX &ctx) {
         SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION);
         SSL_CTX_set_options(&ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
                                       SSL_OP_CIPHER_SERVER_PREFERENCE);
         SSL_CTX_set_info_callback(&ctx, InfoCallback);
-        static const unsigned char context[] = "grimby-hub";
-        SSL_CTX_set_session_id_context(&ctx, context, sizeof context - 1);
+        SSL_CTX_set_msg_callback(&ctx, MessageCallback);
+        // Clients that resume get a ticket; keeping every session in a server
+        // cache costs each new connection an allocation and a periodic sweep.
+        SSL_CTX_set_session_cache_mode(&ctx, SSL_SESS_CACHE_OFF);
         return SSL_CTX_use_certificate_chain_file(&ctx, config.certificate.c_str()) == 1 &&
                SSL_CTX_use_PrivateKey_file(&ctx, config.key.c_str(), SSL_FILETYPE_PEM) == 1 &&
                SSL_CTX_check_private_key(&ctx) == 1;
@@ -683,7 +741,13 @@ int hub_serve(const HubConfig &config)
         // The next request on a kept-alive connection gets a fresh deadline.
         tConn.start = now;
         tConn.bbs.clear();
+        tConn.bytes = 0;
+        tConn.reading = true;
         SetDeadline(now + (uint64_t)gConfig->request_deadline_ms);
+    });
+    server.set_pre_routing_handler([](const httplib::Request &, httplib::Response &) {
+        tConn.reading = false;  // the headers are in
+        return httplib::Server::HandlerResponse::Unhandled;
     });
     server.Post("/v1/chat", Chat);
     server.Post("/v1/enroll/auto", Enroll);
@@ -694,7 +758,7 @@ int hub_serve(const HubConfig &config)
     int port = config.port;
     if (port == 0) port = server.bind_to_any_port(config.listen);
     else if (!server.bind_to_port(config.listen, port)) port = -1;
-    if (port <= 0) {
+    if (port <= 0 || !server.Backlog(1024)) {
         fprintf(stderr, "grimby-hub: cannot listen on %s:%d.\n", config.listen.c_str(),
                 config.port);
         hub_db_close(gDb);

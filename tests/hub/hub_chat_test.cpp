@@ -25,6 +25,7 @@ TEST(HubEnroll, OnceByCleanedCaseBlindNameAndAgainAfterReset)
     EXPECT_EQ(409, taken.status);
     EXPECT_EQ(std::string::npos, taken.body.find("secret"));
     EXPECT_EQ(400, hub.Post("/v1/enroll/auto", "{\"bbs\":\"|01|02\"}").status);
+    EXPECT_EQ(400, hub.Post("/v1/enroll/auto", "{\"bbs\":\" \\t \"}").status);
     EXPECT_EQ(400, hub.Post("/v1/enroll/auto", "{\"bbs\":7}").status);
     EXPECT_EQ(400, hub.Post("/v1/enroll/auto", "[\"bbs\"]").status);
 

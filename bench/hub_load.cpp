@@ -1,0 +1,384 @@
+// hub_load.cpp -- what the lobby sees: signed polls, each on a fresh TLS
+// connection (the Windows client opens one per request), each with a
+// fresh session, seq and timestamp. Measures the hub's top rate and its
+// p99 at half that rate, with nginx answering the same POST over TLS with
+// the same certificate as the yardstick, in the same run.
+//
+//   bench_hub_load [SECONDS_PER_PHASE] [CONCURRENCY]
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/hmac.h>
+#include <openssl/rand.h>
+#include <openssl/ssl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string gDir;
+SSL_CTX *gClient;
+
+int Run(const std::string &command)
+{
+    int status = system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Hex(const unsigned char *bytes, size_t n)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < n; i++) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+// One request on a fresh TCP and TLS connection: the HTTP status, or 0.
+int Exchange(int port, const std::string &request, std::string *reply = nullptr)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons((uint16_t)port);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    int status = 0;
+    if (connect(fd, (sockaddr *)&to, sizeof to) == 0) {
+        SSL *ssl = SSL_new(gClient);
+        SSL_set_fd(ssl, fd);
+        SSL_set_tlsext_host_name(ssl, "localhost");
+        SSL_set1_host(ssl, "localhost");
+        if (SSL_connect(ssl) == 1 && SSL_write(ssl, request.data(), (int)request.size()) > 0) {
+            std::string text;
+            char buffer[4096];
+            int n;
+            while ((n = SSL_read(ssl, buffer, sizeof buffer)) > 0) text.append(buffer, (size_t)n);
+            if (text.compare(0, 9, "HTTP/1.1 ") == 0) status = atoi(text.c_str() + 9);
+            if (reply) *reply = text;
+        }
+        SSL_free(ssl);
+    }
+    close(fd);
+    return status;
+}
+
+std::string PostRequest(const std::string &path, const std::string &body,
+                        const std::string &signature)
+{
+    std::string head = "POST " + path + " HTTP/1.1\r\nHost: localhost\r\n"
+                       "Content-Type: application/json\r\nConnection: close\r\n";
+    if (!signature.empty()) head += "X-Q-Orb-Signature: " + signature + "\r\n";
+    return head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string gBbs = "Load Bench", gSecret;
+
+// A poll as a fresh caller sends it: new session, seq 1, the time now.
+std::string SignedPoll()
+{
+    unsigned char session[16], caller[32];
+    RAND_bytes(session, sizeof session);
+    RAND_bytes(caller, sizeof caller);
+    std::string body = "{\"bbs\":\"" + gBbs + "\",\"game\":\"grimby\",\"session\":\"" +
+                       Hex(session, 16) + "\",\"op\":\"poll\",\"seq\":1,\"timestamp\":" +
+                       std::to_string((long long)time(nullptr)) +
+                       ",\"player\":\"Load\",\"caller\":\"" + Hex(caller, 32) +
+                       "\",\"location\":\"playing\",\"cursor\":0}";
+    unsigned char mac[32];
+    unsigned int length = 0;
+    HMAC(EVP_sha256(), gSecret.data(), (int)gSecret.size(), (const unsigned char *)body.data(),
+         body.size(), mac, &length);
+    return PostRequest("/v1/chat", body, Hex(mac, 32));
+}
+
+struct Result {
+    double rate = 0;
+    long ok = 0, failed = 0;
+    double p50 = 0, p99 = 0, max = 0;
+};
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+void Percentiles(std::vector<double> &ms, Result *r)
+{
+    if (ms.empty()) return;
+    std::sort(ms.begin(), ms.end());
+    r->p50 = ms[ms.size() / 2];
+    r->p99 = ms[std::min(ms.size() - 1, (size_t)((double)ms.size() * 0.99))];
+    r->max = ms.back();
+}
+
+// As many polls as `threads` callers can make back to back.
+Result Saturate(int port, int threads, double seconds)
+{
+    std::atomic<long> ok{0}, failed{0};
+    Clock::time_point start = Clock::now();
+    Clock::time_point end = start + std::chrono::milliseconds((long)(seconds * 1000));
+    std::vector<std::thread> workers;
+    for (int i = 0; i < threads; i++)
+        workers.emplace_back([&] {
+            while (Clock::now() < end) {
+                if (Exchange(port, SignedPoll()) == 200) ok++;
+                else failed++;
+            }
+        });
+    for (auto &w : workers) w.join();
+    Result r;
+    r.ok = ok;
+    r.failed = failed;
+    r.rate = (double)ok / Ms(Clock::now() - start) * 1000.0;
+    return r;
+}
+
+// Polls at a fixed rate, each timed from the moment it was due, so a slow
+// reply delays no later measurement.
+Result Paced(int port, double rate, double seconds)
+{
+    std::atomic<long> next{0}, ok{0}, failed{0};
+    std::mutex lock;
+    std::vector<double> latencies;
+    long total = (long)(rate * seconds);
+    Clock::time_point start = Clock::now() + std::chrono::milliseconds(50);
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 64; i++)
+        workers.emplace_back([&] {
+            for (long k; (k = next++) < total;) {
+                Clock::time_point due =
+                    start + std::chrono::microseconds((long)((double)k * 1e6 / rate));
+                std::string request = SignedPoll();
+                std::this_thread::sleep_until(due);
+                int status = Exchange(port, request);
+                double ms = Ms(Clock::now() - due);
+                if (status == 200) ok++;
+                else failed++;
+                std::lock_guard<std::mutex> hold(lock);
+                latencies.push_back(ms);
+            }
+        });
+    for (auto &w : workers) w.join();
+    Result r;
+    r.ok = ok;
+    r.failed = failed;
+    r.rate = rate;
+    Percentiles(latencies, &r);
+    return r;
+}
+
+int FreePort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
+    socklen_t length = sizeof addr;
+    bind(fd, (sockaddr *)&addr, sizeof addr);
+    getsockname(fd, (sockaddr *)&addr, &length);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+pid_t Spawn(const std::vector<std::string> &args, const std::string &log)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        FILE *out = fopen(log.c_str(), "w");
+        if (out) dup2(fileno(out), 2);
+        std::vector<char *> argv;
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+bool WaitFor(int port)
+{
+    for (int i = 0; i < 500; i++) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons((uint16_t)port);
+        inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+        bool up = connect(fd, (sockaddr *)&to, sizeof to) == 0;
+        close(fd);
+        if (up) return true;
+        usleep(20 * 1000);
+    }
+    return false;
+}
+
+void Stop(pid_t pid)
+{
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    double seconds = argc > 1 ? atof(argv[1]) : 5.0;
+    int concurrency = argc > 2 ? atoi(argv[2]) : 16;
+    signal(SIGPIPE, SIG_IGN);
+    char pattern[] = "/tmp/grimby-hub-load-XXXXXX";
+    if (!mkdtemp(pattern)) return 1;
+    gDir = pattern;
+    std::string d = "'" + gDir + "'";
+    WriteFile(gDir + "/leaf.ext", "subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n"
+                                  "extendedKeyUsage=serverAuth\n");
+    if (Run("(cd " + d +
+            " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2"
+            " -subj '/CN=Load CA' && openssl req -new -newkey rsa:2048 -nodes -keyout key.pem"
+            " -out leaf.csr -subj /CN=localhost && openssl x509 -req -in leaf.csr -CA ca.pem"
+            " -CAkey ca.key -CAcreateserial -out cert.pem -days 2 -extfile leaf.ext)"
+            " >/dev/null 2>&1") != 0) {
+        fprintf(stderr, "openssl could not make the certificates\n");
+        return 1;
+    }
+    // The client as WinHTTP is set up: TLS 1.2 only, the server verified,
+    // no session reuse.
+    gClient = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_min_proto_version(gClient, TLS1_2_VERSION);
+    SSL_CTX_set_max_proto_version(gClient, TLS1_2_VERSION);
+    SSL_CTX_load_verify_locations(gClient, (gDir + "/ca.pem").c_str(), nullptr);
+    SSL_CTX_set_verify(gClient, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_session_cache_mode(gClient, SSL_SESS_CACHE_OFF);
+
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    self[n > 0 ? n : 0] = 0;
+    std::string hub_binary = std::string(self);
+    hub_binary = hub_binary.substr(0, hub_binary.rfind('/')) + "/../hub/grimby-hub";
+
+    Run("mkdir -p " + d + "/releases " + d + "/tmp");
+    WriteFile(gDir + "/hub.json",
+              "{\"listen\":\"127.0.0.1\",\"port\":0,\"certificate\":\"cert.pem\",\"key\":\"key.pem\","
+              "\"database\":\"hub.db\",\"release_dir\":\"releases\",\"port_file\":\"port\","
+              "\"max_queued\":4096,\"max_connections_per_address\":100000}\n");
+    pid_t hub = Spawn({hub_binary, "--config", gDir + "/hub.json"}, gDir + "/hub.log");
+    int hub_port = 0;
+    for (int i = 0; i < 500 && !hub_port; i++, usleep(20 * 1000)) {
+        std::string text = ReadFile(gDir + "/port");
+        if (!text.empty() && text.back() == '\n') hub_port = atoi(text.c_str());
+    }
+    int nginx_port = FreePort();
+    std::string user = geteuid() == 0 ? "user root;\n" : "";
+    WriteFile(gDir + "/nginx.conf",
+              user + "worker_processes 2;\ndaemon off;\npid " + gDir + "/nginx.pid;\nerror_log " +
+                  gDir + "/nginx-error.log;\nevents { worker_connections 4096; }\nhttp {\n"
+                  " access_log off;\n client_body_temp_path " + gDir + "/tmp;\n proxy_temp_path " +
+                  gDir + "/tmp;\n fastcgi_temp_path " + gDir + "/tmp;\n uwsgi_temp_path " + gDir +
+                  "/tmp;\n scgi_temp_path " + gDir + "/tmp;\n server {\n  listen 127.0.0.1:" +
+                  std::to_string(nginx_port) + " ssl;\n  ssl_certificate " + gDir +
+                  "/cert.pem;\n  ssl_certificate_key " + gDir + "/key.pem;\n"
+                  "  ssl_protocols TLSv1.2 TLSv1.3;\n  location / { default_type application/json;"
+                  " return 200 '{\"players\":1,\"bbses\":1,\"chatting\":0,\"cursor\":0,"
+                  "\"lines\":[]}'; }\n }\n}\n");
+    pid_t nginx = Spawn({"/usr/sbin/nginx", "-p", gDir, "-c", gDir + "/nginx.conf"},
+                        gDir + "/nginx.log");
+    if (!hub_port || !WaitFor(hub_port) || !WaitFor(nginx_port)) {
+        fprintf(stderr, "the hub or nginx did not start (see %s)\n", gDir.c_str());
+        Stop(hub);
+        Stop(nginx);
+        return 1;
+    }
+    std::string reply;
+    Exchange(hub_port,
+             PostRequest("/v1/enroll/auto", "{\"bbs\":\"" + gBbs + "\",\"game\":\"grimby\"}", ""),
+             &reply);
+    size_t at = reply.find("\"secret\":\"");
+    if (at == std::string::npos) {
+        fprintf(stderr, "enrollment failed\n");
+        Stop(hub);
+        Stop(nginx);
+        return 1;
+    }
+    gSecret = reply.substr(at + 10, reply.find('"', at + 10) - at - 10);
+    if (Exchange(hub_port, SignedPoll()) != 200 || Exchange(nginx_port, SignedPoll()) != 200) {
+        fprintf(stderr, "a first poll failed\n");
+        Stop(hub);
+        Stop(nginx);
+        return 1;
+    }
+
+    printf("Signed polls, each on a fresh TLS 1.2 connection (RSA-2048 certificate), %d callers "
+           "back to back, %.0f s each in four alternating rounds; %u cores\n",
+           concurrency, seconds, std::thread::hardware_concurrency());
+    Saturate(hub_port, concurrency, 1.0);  // warm both up
+    Saturate(nginx_port, concurrency, 1.0);
+    // Alternating short phases, so that whatever else the machine runs
+    // weighs on both alike.
+    Result hub_max, nginx_max;
+    for (int round = 0; round < 4; round++) {
+        Result h = Saturate(hub_port, concurrency, seconds / 4);
+        Result g = Saturate(nginx_port, concurrency, seconds / 4);
+        hub_max.ok += h.ok;
+        hub_max.failed += h.failed;
+        hub_max.rate += h.rate / 4;
+        nginx_max.ok += g.ok;
+        nginx_max.failed += g.failed;
+        nginx_max.rate += g.rate / 4;
+    }
+    printf("  grimby-hub  %8.0f polls/s  (%ld ok, %ld failed)\n", hub_max.rate, hub_max.ok,
+           hub_max.failed);
+    printf("  nginx       %8.0f polls/s  (%ld ok, %ld failed)  return 200, 2 workers\n",
+           nginx_max.rate, nginx_max.ok, nginx_max.failed);
+    double ratio = nginx_max.rate > 0 ? hub_max.rate / nginx_max.rate : 0;
+    printf("  ratio hub/nginx %.2f   target >= 0.80   %s\n", ratio, ratio >= 0.8 ? "met" : "MISSED");
+
+    Result hub_half = Paced(hub_port, hub_max.rate / 2, seconds);
+    Result nginx_half = Paced(nginx_port, nginx_max.rate / 2, seconds);
+    printf("At half the top rate, timed from when each poll was due:\n");
+    printf("  grimby-hub  %6.0f/s  p50 %6.1f ms  p99 %6.1f ms  max %6.1f ms  (%ld failed)   "
+           "target p99 <= 20 ms   %s\n",
+           hub_half.rate, hub_half.p50, hub_half.p99, hub_half.max, hub_half.failed,
+           hub_half.p99 <= 20 ? "met" : "MISSED");
+    printf("  nginx       %6.0f/s  p50 %6.1f ms  p99 %6.1f ms  max %6.1f ms  (%ld failed)\n",
+           nginx_half.rate, nginx_half.p50, nginx_half.p99, nginx_half.max, nginx_half.failed);
+    printf("Callers served at one poll per 10 s: %.0f at the top rate, %.0f at half of it\n",
+           hub_max.rate * 10, hub_max.rate * 5);
+
+    Stop(nginx);
+    Stop(hub);
+    Run("grep -E 'slow|deadline|too many|queue full|failed' " + d + "/hub.log | head -20");
+    Run("rm -rf " + d);
+    SSL_CTX_free(gClient);
+    return 0;
+}

@@ -1,0 +1,256 @@
+// Untrusted input: malformed and oversized requests, slow and flooding
+// clients, and ways out of the release directory.
+#include <arpa/inet.h>
+#include <signal.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "hub_test_util.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start)
+{
+    return (long long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)
+        .count();
+}
+
+// A TCP connection to the hub from a chosen loopback address.
+int Connect(const char *source, int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in from{}, to{};
+    from.sin_family = to.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &from.sin_addr);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    to.sin_port = htons((uint16_t)port);
+    if (bind(fd, (sockaddr *)&from, sizeof from) != 0 ||
+        connect(fd, (sockaddr *)&to, sizeof to) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+TEST(HubHostile, MalformedRequestsGetClearErrorsAndChangeNothing)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    TestBbs b(hub, "Target");
+    const std::string ok = ChatBody(b, "poll", 0);
+    auto with = [&](const std::string &from, const std::string &to) {
+        std::string body = ok;
+        size_t at = body.find(from);
+        EXPECT_NE(std::string::npos, at) << from;
+        return body.replace(at, from.size(), to);
+    };
+    std::string seq = "\"seq\":" + std::to_string(b.seq);
+    const std::string bad[] = {
+        "", "{", "{}", "[]", "{\"bbs\":\"Target\"}", "{\"bbs\":\"Target\",}", "nul",
+        ok + "x", with(seq, "\"seq\":1e30"), with(seq, "\"seq\":99999999999999999999"),
+        with(seq, "\"seq\":-1"), with(seq, "\"seq\":\"1\""), with(seq, "\"seq\":1.5"),
+        with("\"cursor\":0", "\"cursor\":\"0\""), with("\"cursor\":0", "\"cursor\":[0]"),
+        with("\"op\":\"poll\"", "\"op\":\"POLL\""), with("\"op\":\"poll\"", "\"op\":null"),
+        with("\"bbs\":\"Target\"", "\"bbs\":\"Tar`get\""),
+        with("\"bbs\":\"Target\"", "\"bbs\":\"Tar\x01get\""),
+        with("\"bbs\":\"Target\"", "\"bbs\":\"Tar\\u0000get\""),
+        with("\"caller\":\"", "\"caller\":\"zz"), with("\"session\":\"", "\"session\":\"../"),
+        std::string(600, '[') + std::string(600, ']'),
+    };
+    for (const std::string &body : bad) {
+        HubReply r = hub.Signed("/v1/chat", body, b.secret);
+        EXPECT_EQ(400, r.status) << body;
+        EXPECT_EQ(0u, r.body.find("{\"error\":\"")) << r.body;
+    }
+    std::string nul = ok;
+    nul.insert(ok.size() - 1, std::string(1, '\0'));
+    EXPECT_EQ(400, hub.Signed("/v1/chat", nul, b.secret).status);
+    HubReply big = hub.Signed("/v1/chat", std::string(1 << 20, ' ') + ok, b.secret);
+    EXPECT_EQ(413, big.status);
+    EXPECT_EQ(413, hub.Post("/v1/enroll/auto", std::string(2049, ' ')).status);
+    EXPECT_EQ(404, hub.Post("/v1/nothing", ok).status);
+    // None of it used up the request's seq.
+    EXPECT_EQ(200, hub.Signed("/v1/chat", ok, b.secret).status);
+}
+
+TEST(HubHostile, ReleaseFilesAndNoWayOut)
+{
+    HubProcess hub;
+    std::ofstream(hub.release_dir() + "/grimby/windows-x64.txt") << "game=grimby\n";
+    std::ofstream(hub.release_dir() + "/grimby/windows-x64.sig") << std::string(384, 'S');
+    std::ofstream(hub.release_dir() + "/packages/GRIMBY-SETUP-2.0.1.exe") << "MZ package";
+    std::ofstream(hub.dir() + "/secret.txt") << "outside";
+    ASSERT_EQ(0, symlink((hub.dir() + "/secret.txt").c_str(),
+                         (hub.release_dir() + "/packages/link.exe").c_str()));
+    mkdir((hub.release_dir() + "/packages/sub").c_str(), 0755);
+    ASSERT_TRUE(hub.Start());
+
+    HubReply r = hub.Get("/updates/grimby/windows-x64.txt");
+    EXPECT_EQ(200, r.status);
+    EXPECT_EQ("game=grimby\n", r.body);
+    EXPECT_EQ(384u, hub.Get("/updates/grimby/windows-x64.sig").body.size());
+    EXPECT_EQ("MZ package", hub.Get("/updates/packages/GRIMBY-SETUP-2.0.1.exe").body);
+    const char *refused[] = {
+        "/updates/packages/link.exe", "/updates/packages/sub", "/updates/packages/",
+        "/updates/packages/../../secret.txt", "/updates/packages/%2e%2e%2fsecret.txt",
+        "/updates/packages/..%2F..%2Fsecret.txt", "/updates/grimby/../packages/GRIMBY-SETUP-2.0.1.exe",
+        "/updates/grimby/linux.txt", "/updates/../secret.txt", "/updates/packages/.hidden",
+        "/updates/packages/a%00b", "/updates/packages/GRIMBY-SETUP-2.0.1.exe/",
+        "/updates//packages/GRIMBY-SETUP-2.0.1.exe"};
+    for (const char *path : refused) {
+        HubReply bad = hub.Get(path);
+        EXPECT_EQ(404, bad.status) << path;
+        EXPECT_EQ(std::string::npos, bad.body.find("outside")) << path;
+    }
+    EXPECT_EQ(416, hub.Get("/updates/grimby/windows-x64.txt", "bytes=0-3").status);
+}
+
+TEST(HubHostile, SlowClientIsCutAtTheDeadlineWhileOthersAreServed)
+{
+    HubProcess hub("\"request_deadline_ms\":1500");
+    ASSERT_TRUE(hub.Start());
+    TestBbs b(hub, "Patient");
+    SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+    int fd = Connect("127.0.0.2", hub.port());
+    ASSERT_GE(fd, 0);
+    SSL *ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    SSL_set_tlsext_host_name(ssl, "localhost");
+    ASSERT_EQ(1, SSL_connect(ssl));
+    Clock::time_point start = Clock::now();
+    // One byte every 100 ms: every single read is quick, the request never ends.
+    std::string request = "POST /v1/chat HTTP/1.1\r\nHost: localhost\r\nContent-Length: 1000\r\n\r\n" +
+                          std::string(1000, ' ');
+    size_t sent = 0;
+    while (sent < request.size() && MsSince(start) < 8000) {
+        if (SSL_write(ssl, &request[sent], 1) != 1) break;
+        sent++;
+        if (sent == 10) {
+            EXPECT_EQ(200, SendChat(hub, b, "poll", 0).status);
+        }
+        usleep(100 * 1000);
+    }
+    char byte;
+    while (SSL_read(ssl, &byte, 1) > 0) {
+    }
+    EXPECT_LT(MsSince(start), 5000) << "cut after " << sent << " bytes";
+    SSL_free(ssl);
+    close(fd);
+
+    // Silence before the handshake is cut as well.
+    fd = Connect("127.0.0.2", hub.port());
+    start = Clock::now();
+    while (read(fd, &byte, 1) > 0) {
+    }
+    EXPECT_LT(MsSince(start), 5000);
+    close(fd);
+    SSL_CTX_free(ctx);
+    // The hub writes the line as it cuts the connection, maybe just after.
+    std::string log;
+    size_t first = std::string::npos, second = std::string::npos;
+    for (int i = 0; i < 100 && second == std::string::npos; i++, usleep(20 * 1000)) {
+        log = hub.log();
+        first = log.find("(request deadline passed)");
+        if (first != std::string::npos) second = log.find("(request deadline passed)", first + 1);
+    }
+    EXPECT_NE(std::string::npos, second) << log;
+}
+
+TEST(HubHostile, EndlessHeadersAreCutNotStored)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+    int fd = Connect("127.0.0.2", hub.port());
+    struct timeval limit = {2, 0};  // a write the hub no longer reads fails
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    SSL *ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    ASSERT_EQ(1, SSL_connect(ssl));
+    std::string line = "X-Pad: " + std::string(1000, 'p') + "\r\n";
+    std::string start = "GET /v1/scores/story.tsv HTTP/1.1\r\nHost: localhost\r\n";
+    SSL_write(ssl, start.data(), (int)start.size());
+    int written = 0;
+    while (written < 5000 && SSL_write(ssl, line.data(), (int)line.size()) > 0) written++;
+    SSL_write(ssl, "\r\n", 2);
+    std::string reply;
+    char buffer[1024];
+    for (int n; (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;) reply.append(buffer, (size_t)n);
+    EXPECT_EQ(std::string::npos, reply.find("HTTP/1.1 200")) << written << " lines";
+    SSL_free(ssl);
+    close(fd);
+    SSL_CTX_free(ctx);
+    EXPECT_NE(std::string::npos, hub.log().find("(headers too large)"));
+    EXPECT_EQ(200, hub.Get("/v1/scores/story.tsv").status);
+}
+
+TEST(HubHostile, ConnectionFloodLeavesOthersServed)
+{
+    HubProcess hub("\"threads\":6,\"max_connections_per_address\":2,\"max_queued\":64,"
+                   "\"request_deadline_ms\":8000");
+    ASSERT_TRUE(hub.Start());
+    TestBbs b(hub, "Bystander");
+    std::vector<int> flood;
+    for (int i = 0; i < 200; i++) {
+        int fd = Connect("127.0.0.3", hub.port());
+        if (fd >= 0) flood.push_back(fd);
+    }
+    ASSERT_GT(flood.size(), 100u);
+    Clock::time_point start = Clock::now();
+    ChatReply r;
+    for (int attempt = 0; attempt < 3 && r.status != 200; attempt++) {
+        r = SendChat(hub, b, "poll", 0);
+    }
+    EXPECT_EQ(200, r.status);
+    EXPECT_LT(MsSince(start), 6000) << "served before the flood's deadline ran out";
+    for (int fd : flood) close(fd);
+    EXPECT_NE(std::string::npos, hub.log().find("(too many connections)"));
+    EXPECT_EQ(0, hub.Stop());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HubService, StopFinishesTheRequestInFlightAndExitsZero)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    TestBbs b(hub, "Last Call");
+    std::string body = ChatBody(b, "message", 0, "chat", "bye", "last words");
+    std::string request = "POST /v1/chat HTTP/1.1\r\nHost: localhost\r\nX-Q-Orb-Signature: " +
+                          HubSign(b.secret, body) + "\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body;
+    SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+    int fd = Connect("127.0.0.1", hub.port());
+    SSL *ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    ASSERT_EQ(1, SSL_connect(ssl));
+    size_t half = request.size() - 20;
+    ASSERT_EQ((int)half, SSL_write(ssl, request.data(), (int)half));
+    usleep(300 * 1000);
+    kill(hub.pid(), SIGTERM);
+    usleep(300 * 1000);
+    ASSERT_EQ(20, SSL_write(ssl, request.data() + half, 20));
+    std::string reply;
+    char buffer[1024];
+    for (int n; (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;) reply.append(buffer, (size_t)n);
+    EXPECT_EQ(0u, reply.find("HTTP/1.1 200")) << reply;
+    EXPECT_NE(std::string::npos, reply.find("Ann@Last Call: last words"));
+    SSL_free(ssl);
+    close(fd);
+    SSL_CTX_free(ctx);
+    EXPECT_EQ(0, hub.Stop());
+    EXPECT_NE(std::string::npos, hub.log().find("grimby-hub: stopped."));
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+// grimby-hub's command line: the starter directory and bad configurations.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "hub_process.h"
+#include "testdir.h"
+
+namespace {
+
+std::string HubRun(const std::string &args, int *code)
+{
+    TestDir out;
+    *code = HubShell("'" + HubBinary() + "' " + args + " >'" + out.path("out") + "' 2>&1");
+    return out.read("out");
+}
+
+TEST(HubService, InitWritesAStarterThatServesAndRefusesToOverwrite)
+{
+    TestDir dir;
+    int code = -1;
+    std::string out = HubRun("--init '" + dir.path("hub") + "' --host localhost", &code);
+    ASSERT_EQ(0, code) << out;
+    std::string config = dir.read("hub/hub.json");
+    EXPECT_NE(std::string::npos, config.find("\"port\": 443"));
+    HubRun("--init '" + dir.path("hub") + "'", &code);
+    EXPECT_EQ(1, code) << "nothing is overwritten";
+    EXPECT_EQ(config, dir.read("hub/hub.json"));
+
+    // The starter, moved to a free port, serves with its own certificate.
+    HubProcess hub;
+    auto set = [&config](const std::string &from, const std::string &to) {
+        size_t at = config.find(from);
+        ASSERT_NE(std::string::npos, at) << from;
+        config.replace(at, from.size(), to);
+    };
+    set("\"port\": 443", "\"port\": 0, \"port_file\": \"" + hub.dir() + "/port" + "\"");
+    set("0.0.0.0", "127.0.0.1");
+    for (const char *name : {"cert.pem", "key.pem", "hub.db", "releases"})
+        set(std::string("\"") + name + "\"", "\"" + dir.path("hub/") + name + "\"");
+    std::ofstream(hub.config_file()) << config;
+    ASSERT_TRUE(hub.Start()) << hub.log();
+    int curl = HubShell("curl -sf --cacert '" + dir.path("hub/cert.pem") + "' https://localhost:" +
+                        std::to_string(hub.port()) + "/v1/scores/daily.tsv >/dev/null");
+    EXPECT_EQ(0, curl);
+    EXPECT_EQ(0, hub.Stop());
+}
+
+TEST(HubService, BadConfigurationsEndWithOneSentence)
+{
+    TestDir dir;
+    const char *configs[] = {
+        "", "{", "{\"port\":0}", "{\"port\":\"443\",\"certificate\":\"c\",\"key\":\"k\","
+        "\"database\":\"d\",\"release_dir\":\"r\"}",
+        "{\"port\":70000,\"certificate\":\"c\",\"key\":\"k\",\"database\":\"d\",\"release_dir\":\"r\"}",
+        "{\"port\":0,\"certificate\":\"missing.pem\",\"key\":\"missing.pem\",\"database\":\"d.db\","
+        "\"release_dir\":\".\"}"};
+    for (const char *config : configs) {
+        dir.write("hub.json", config);
+        int code = -1;
+        std::string out = HubRun("--config '" + dir.path("hub.json") + "'", &code);
+        EXPECT_EQ(1, code) << config;
+        EXPECT_EQ(0u, out.find("grimby-hub: ")) << out;
+        EXPECT_EQ(out.size() - 1, out.find('\n')) << "one line: " << out;
+    }
+    int code = -1;
+    HubRun("--config '" + dir.path("absent.json") + "'", &code);
+    EXPECT_EQ(1, code);
+}
+
+}  // namespace
