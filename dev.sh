@@ -132,11 +132,13 @@ cmd_test() {
   build win64
   build win32
   local status=0
-  # Native tests run once: a flake there is a fault to find, not to retry.
-  ctest --preset native || status=1
+  # Some native tests drive Windows programs under Wine (the chat and the
+  # updater against a hub on this side), so Wine is up before either run.
   start_display
   start_wine
   trap stop_wine_and_display EXIT
+  # Native tests run once: a flake there is a fault to find, not to retry.
+  ctest --preset native || status=1
   # The Wine preset runs a failed test once more: under load Wine has been
   # seen to end a test program before it printed a byte. The first
   # failure's output stays in the log, and a test that fails twice fails.
@@ -158,7 +160,7 @@ cmd_fuzz() {
   build fuzz
   mkdir -p build/fuzz/findings
   local status=0
-  for fuzzer in fuzz_parsers fuzz_session fuzz_manifest; do
+  for fuzzer in fuzz_parsers fuzz_session fuzz_manifest fuzz_chat; do
     mkdir -p "build/fuzz/corpus/$fuzzer"
     echo "dev.sh: $fuzzer for ${seconds} s"
     # In build/fuzz: the door kit writes its files in the current directory.
