@@ -28,6 +28,12 @@
 
 struct ODComPlat; /* the OS half's own state */
 
+/* Where converted output stands inside an AVATAR command (ODCom.cpp). */
+typedef struct {
+    uint8_t  btStep;
+    uint16_t wParamsLeft;
+} tODComAvatarState;
+
 struct ODComPort {
     int      bIsOpen;
     int      bInherited;
@@ -66,6 +72,8 @@ struct ODComPort {
      * between sends so a screen update costs no allocation. */
     uint8_t *pbtScratch;
     size_t   nScratchSize;
+
+    tODComAvatarState avatar;
 
     ODComPlat *pPlat;
 };
