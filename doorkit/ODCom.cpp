@@ -169,6 +169,22 @@ int ODComClose(tPortHandle p)
 
 /* ---- line state ---- */
 
+/* The last wait found the line quiet and its waiter has not moved on. */
+static int ODComQuiet(ODComPort *p)
+{
+    return p->bQuiet;
+}
+
+void ODComForgetQuiet(tPortHandle p)
+{
+    if (p) p->bQuiet = 0;
+}
+
+int ODComLineQuiet(tPortHandle p)
+{
+    return p && p->bQuiet && p->nReadPos >= p->nReadLen && !p->bPushedBack;
+}
+
 int ODComInputBuffered(tPortHandle p)
 {
     return p ? p->nReadLen - p->nReadPos : 0;
@@ -182,7 +198,7 @@ int ODComCarrier(tPortHandle p, int *carrier)
         return ODCOM_OK;
     }
     /* Bytes the caller sent before hanging up are still the caller's. */
-    if (p->nReadPos < p->nReadLen) {
+    if (p->nReadPos < p->nReadLen || ODComQuiet(p)) {
         *carrier = 1;
         return ODCOM_OK;
     }
@@ -217,6 +233,11 @@ static int ODComFetch(ODComPort *p, uint8_t *byte, uint32_t wait_ms)
 {
     if (p->nReadPos >= p->nReadLen) {
         if (p->bPeerGone) return ODCOM_NOTHING;
+        if (wait_ms == 0 && ODComQuiet(p)) {
+            /* Answered by the wait just before; the next read asks again. */
+            p->bQuiet = 0;
+            return ODCOM_NOTHING;
+        }
         int got = 0;
         p->nReadPos = p->nReadLen = 0;
         int rc = ODComPlatRead(p, p->abtReadAhead, (int)sizeof p->abtReadAhead, wait_ms, &got);
@@ -318,11 +339,14 @@ int ODComGetByte(tPortHandle p, char *byte, int wait)
     }
 }
 
-void ODComWaitInput(tPortHandle p, int64_t wake, uint32_t wait_ms)
+int ODComWaitInput(tPortHandle p, int64_t wake, uint32_t wait_ms)
 {
-    if (p && (p->nReadPos < p->nReadLen || p->bPushedBack)) return;
-    if (p && (!p->bIsOpen || p->bPeerGone)) p = nullptr;
-    ODComPlatWaitInput(p, wake, wait_ms);
+    if (p) p->bQuiet = 0;
+    if (p && (p->nReadPos < p->nReadLen || p->bPushedBack)) return 0;
+    tPortHandle line = p && p->bIsOpen && !p->bPeerGone ? p : nullptr;
+    int seen = ODComPlatWaitInput(line, wake, wait_ms);
+    if (line && (seen & ODCOM_LINE_QUIET)) p->bQuiet = 1;
+    return seen;
 }
 
 /* ---- sending ---- */

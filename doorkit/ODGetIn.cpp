@@ -67,9 +67,6 @@ int ODGetInNextEvent(tODInputEvent *event, const tODTimer *timer, const tODDeadl
 {
     if (!hODInputQueue) return -1;
     for (;;) {
-        /* The wake signal is cleared before looking, so a key queued after
-         * the look ends the wait below at once. */
-        ODInQueueClearWake(hODInputQueue);
         if (ODInQueueGetNextEvent(hODInputQueue, event, 0) == ODINQ_OK) return 1;
         uint32_t slice = OD_WAIT_SLICE_MS;
         if (timer) {
@@ -85,9 +82,14 @@ int ODGetInNextEvent(tODInputEvent *event, const tODTimer *timer, const tODDeadl
         if (ODMaxMSToWait < slice) slice = ODMaxMSToWait;
         ODMaxMSToWait = OD_WAIT_SLICE_MS;
         uint32_t level = ODSyncAPIRelease();
-        ODComWaitInput(hSerialPort, ODInQueueGetWakeHandle(hODInputQueue), slice);
+        int seen = ODComWaitInput(hSerialPort, ODInQueueGetWakeHandle(hODInputQueue), slice);
+        /* Cleared only once seen, and before the next look: a key queued
+         * after the look signals again and ends the next wait at once. */
+        if (seen & ODCOM_WAKE_SEEN) ODInQueueClearWake(hODInputQueue);
         ODSyncAPIReacquire(level);
-        if (!ODSyncAPICheckpoint()) return -1;
+        int running = ODSyncAPICheckpoint();
+        ODComForgetQuiet(hSerialPort);
+        if (!running) return -1;
     }
 }
 
