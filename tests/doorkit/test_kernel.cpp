@@ -105,7 +105,7 @@ TEST(KernelTime, TheTimeUpTextStandsBeforeTheExitUnlessTheCallerHangsUp)
             od_control.inactivity_seconds = 0;
             PlayLikeTheGame();
         },
-        ::testing::ExitedWithCode(3), "used up all of your time.* held=20[0-9][0-9] ms");
+        ::testing::ExitedWithCode(3), "used up all of your time.* held=20.. ms");
     EXPECT_EXIT(
         {
             TestCaller caller;
@@ -114,7 +114,7 @@ TEST(KernelTime, TheTimeUpTextStandsBeforeTheExitUnlessTheCallerHangsUp)
             od_control.inactivity_seconds = 0;
             PlayLikeTheGame(true);
         },
-        ::testing::ExitedWithCode(3), " held=[0-9]{1,2} ms");
+        ::testing::ExitedWithCode(3), " held=.?. ms");
 }
 
 TEST(KernelTime, AMinuteIsDueEverySixtySecondsAndNotBefore)
@@ -160,7 +160,7 @@ TEST(KernelInactivity, WarningThenDisconnectIsFour)
         },
         ::testing::ExitedWithCode(4),
         "exit steps ran.*WARNING: Inactivity timeout in 10 seconds, press a key now to remain online\\."
-        ".*Maximum user inactivity time has elapsed, please call again\\..* held=20[0-9][0-9] ms");
+        ".*Maximum user inactivity time has elapsed, please call again\\..* held=20.. ms");
 }
 
 TEST(KernelInactivity, AKeyRearmsTheWarning)
