@@ -346,6 +346,9 @@ int ODComWaitInput(tPortHandle p, int64_t wake, uint32_t wait_ms)
     tPortHandle line = p && p->bIsOpen && !p->bPeerGone ? p : nullptr;
     int seen = ODComPlatWaitInput(line, wake, wait_ms);
     if (line && (seen & ODCOM_LINE_QUIET)) p->bQuiet = 1;
+    /* A local session has no line to hear; a line that has gone is news. */
+    if (!p && !(seen & ODCOM_WAKE_SEEN)) seen |= ODCOM_LINE_QUIET;
+    else if (!line) seen &= ~ODCOM_LINE_QUIET;
     return seen;
 }
 

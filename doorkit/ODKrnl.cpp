@@ -233,6 +233,9 @@ static void ODKrnlPost(int kind, int value, int amount, int reason)
         pRequestHead = request;
     pRequestTail = request;
     bRequestsPosted.store(1, std::memory_order_release);
+    /* The game thread's wait ends now and carries it out. Under the lock:
+     * the queue outlives every post made while the session runs. */
+    ODInQueueWake(hODInputQueue);
     ODMutexUnlock(KernelStateLock);
     ODKrnlTellDisplay();
 }
