@@ -1,8 +1,11 @@
 /* lobby_idle.cpp -- what a caller sitting in the lobby costs the BBS: runs
  * the real GRIMBY as a child on a socket, the way a BBS hands over a telnet
  * caller, walks it to the lobby as a new caller, then lets it idle and reads
- * the child's CPU time from /proc before and after. Target: at most 0.1 %
- * of one core.
+ * the child's CPU time from /proc before and after. Beside it, in the same
+ * window, a bare loop of 50 ms waits (the slice the door kit keeps, and
+ * nothing else) is measured the same way: the floor any program that
+ * watches a line every 50 ms pays on this machine. Target: the lobby costs
+ * at most 1.25 times that floor.
  *
  *   bench_lobby_idle [--seconds N] [--grimby PATH]   (default 60 s; GRIMBY
  *                                                    beside bench/ in ../game) */
@@ -137,6 +140,16 @@ std::string default_grimby()
     return path + "/../game/GRIMBY";
 }
 
+/* The floor: a child doing nothing but 50 ms waits until it is killed. */
+pid_t start_bare_loop()
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (;;) poll(nullptr, 0, 50);
+    }
+    return pid;
+}
+
 int fail(const char *what, const std::string &seen)
 {
     fprintf(stderr, "lobby_idle: %s\n", what);
@@ -209,15 +222,23 @@ int main(int argc, char **argv)
     /* Let the lobby's first drawing settle before measuring. */
     read_until(fd, &seen, "\x01never", 0.5);
 
+    pid_t bare = start_bare_loop();
+    if (bare < 0) return fail("cannot start the bare loop", "");
+    /* Both in their loops before the window opens. */
+    usleep(200000);
     size_t bytes_before = seen.size();
     double cpu_before = cpu_seconds(pid);
+    double bare_before = cpu_seconds(bare);
     double wall_before = now_seconds();
     while (now_seconds() - wall_before < seconds) {
         /* Keep reading, as a terminal does (the walking figure). */
         read_until(fd, &seen, "\x01never", seconds - (now_seconds() - wall_before));
     }
     double cpu_after = cpu_seconds(pid);
+    double bare_after = cpu_seconds(bare);
     double wall = now_seconds() - wall_before;
+    kill(bare, SIGKILL);
+    waitpid(bare, nullptr, 0);
     size_t idle_bytes = seen.size() - bytes_before;
 
     send_keys(fd, "q");
@@ -233,17 +254,23 @@ int main(int argc, char **argv)
     }
     close(fd);
 
-    if (cpu_before < 0 || cpu_after < 0) return fail("cannot read the child's CPU time", "");
+    if (cpu_before < 0 || cpu_after < 0 || bare_before < 0 || bare_after < 0)
+        return fail("cannot read the children's CPU time", "");
     double idle_cpu = cpu_after - cpu_before;
     double percent = 100.0 * idle_cpu / wall;
+    double bare_cpu = bare_after - bare_before;
+    double bare_percent = 100.0 * bare_cpu / wall;
+    double ratio = bare_cpu > 0 ? idle_cpu / bare_cpu : 0;
     double whole = (double)usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + (double)usage.ru_stime.tv_sec +
                    usage.ru_stime.tv_usec / 1e6;
-    printf("lobby idle: %.1f s of real time, GRIMBY used %.3f s of CPU = %.3f %% of one core (target <= 0.1 %%)\n",
-           wall, idle_cpu, percent);
+    printf("lobby idle: %.1f s of real time, GRIMBY used %.3f s of CPU = %.3f %% of one core\n", wall, idle_cpu,
+           percent);
+    printf("  the bare loop of 50 ms waits used %.3f s = %.3f %%: %.2f \u00d7 the bare loop (target <= 1.25 \u00d7)\n",
+           bare_cpu, bare_percent, ratio);
     printf("  %zu bytes sent while idle; whole session %.3f s CPU, exit code %d\n", idle_bytes, whole,
            WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     /* The door directory goes with the run. */
     std::string clean = "rm -rf '" + dir + "'";
     if (system(clean.c_str()) != 0) fprintf(stderr, "lobby_idle: left %s behind\n", dir.c_str());
-    return percent <= 0.1 ? 0 : 3;
+    return bare_cpu > 0 && ratio <= 1.25 ? 0 : 3;
 }

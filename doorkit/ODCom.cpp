@@ -110,6 +110,7 @@ void ODComSerialDeviceName(char *out, size_t size, unsigned number)
 static void ODComMarkOpen(ODComPort *p)
 {
     p->bIsOpen = 1;
+    p->avatar = tODComAvatarState{};
     p->bPeerGone = 0;
     p->nReadPos = p->nReadLen = 0;
     ODComTelnetReset(p);
@@ -168,6 +169,22 @@ int ODComClose(tPortHandle p)
 
 /* ---- line state ---- */
 
+/* The last wait found the line quiet and its waiter has not moved on. */
+static int ODComQuiet(ODComPort *p)
+{
+    return p->bQuiet;
+}
+
+void ODComForgetQuiet(tPortHandle p)
+{
+    if (p) p->bQuiet = 0;
+}
+
+int ODComLineQuiet(tPortHandle p)
+{
+    return p && p->bQuiet && p->nReadPos >= p->nReadLen && !p->bPushedBack;
+}
+
 int ODComInputBuffered(tPortHandle p)
 {
     return p ? p->nReadLen - p->nReadPos : 0;
@@ -181,7 +198,7 @@ int ODComCarrier(tPortHandle p, int *carrier)
         return ODCOM_OK;
     }
     /* Bytes the caller sent before hanging up are still the caller's. */
-    if (p->nReadPos < p->nReadLen) {
+    if (p->nReadPos < p->nReadLen || ODComQuiet(p)) {
         *carrier = 1;
         return ODCOM_OK;
     }
@@ -216,6 +233,11 @@ static int ODComFetch(ODComPort *p, uint8_t *byte, uint32_t wait_ms)
 {
     if (p->nReadPos >= p->nReadLen) {
         if (p->bPeerGone) return ODCOM_NOTHING;
+        if (wait_ms == 0 && ODComQuiet(p)) {
+            /* Answered by the wait just before; the next read asks again. */
+            p->bQuiet = 0;
+            return ODCOM_NOTHING;
+        }
         int got = 0;
         p->nReadPos = p->nReadLen = 0;
         int rc = ODComPlatRead(p, p->abtReadAhead, (int)sizeof p->abtReadAhead, wait_ms, &got);
@@ -317,11 +339,17 @@ int ODComGetByte(tPortHandle p, char *byte, int wait)
     }
 }
 
-void ODComWaitInput(tPortHandle p, int64_t wake, uint32_t wait_ms)
+int ODComWaitInput(tPortHandle p, int64_t wake, uint32_t wait_ms)
 {
-    if (p && (p->nReadPos < p->nReadLen || p->bPushedBack)) return;
-    if (p && (!p->bIsOpen || p->bPeerGone)) p = nullptr;
-    ODComPlatWaitInput(p, wake, wait_ms);
+    if (p) p->bQuiet = 0;
+    if (p && (p->nReadPos < p->nReadLen || p->bPushedBack)) return 0;
+    tPortHandle line = p && p->bIsOpen && !p->bPeerGone ? p : nullptr;
+    int seen = ODComPlatWaitInput(line, wake, wait_ms);
+    if (line && (seen & ODCOM_LINE_QUIET)) p->bQuiet = 1;
+    /* A local session has no line to hear; a line that has gone is news. */
+    if (!p && !(seen & ODCOM_WAKE_SEEN)) seen |= ODCOM_LINE_QUIET;
+    else if (!line) seen &= ~ODCOM_LINE_QUIET;
+    return seen;
 }
 
 /* ---- sending ---- */
@@ -347,20 +375,78 @@ static void ODComScratchTrim(ODComPort *p)
     }
 }
 
-/* UTF-8 length of CP437 bytes; -1 past 0x7FFFFFFF. */
-static int64_t ODComUnicodeLength(const uint8_t *bytes, int length)
+/* ---- AVATAR commands in converted output ----
+ *
+ * An AVATAR terminal reads the bytes after a command as its binary
+ * parameters (an attribute, a repeated character and its count, a cursor
+ * position); they must reach it as they are, however the text around them
+ * is converted. The position inside a command is kept between sends, since
+ * a command may be split across two. */
+
+#define ODAVT_TEXT     0
+#define ODAVT_COMMAND  1 /* after ^V: the command byte comes next */
+#define ODAVT_PATTERN  2 /* after ^V^Y: the pattern length comes next */
+#define ODAVT_PARAMS   3 /* wParamsLeft bytes of parameters follow */
+
+/* Parameter bytes of each ^V command (0x01-0x0E; others have none). */
+static const uint8_t abtODAvatarParams[15] = {0, 1, 0, 0, 0, 0, 0, 0, 2, 0, 5, 5, 3, 4, 0};
+
+/* Whether the byte is part of a command (sent unconverted), moving the
+ * state on; state null means plain text throughout. */
+static int ODComAvatarByte(tODComAvatarState *state, uint8_t b)
 {
+    if (!state) return 0;
+    switch (state->btStep) {
+    case ODAVT_COMMAND:
+        if (b == 0x19) {
+            state->btStep = ODAVT_PATTERN;
+        } else {
+            state->wParamsLeft = b < sizeof abtODAvatarParams ? abtODAvatarParams[b] : 0;
+            state->btStep = state->wParamsLeft ? ODAVT_PARAMS : ODAVT_TEXT;
+        }
+        return 1;
+    case ODAVT_PATTERN:
+        /* The pattern's bytes, then the repeat count. */
+        state->wParamsLeft = (uint16_t)(b + 1);
+        state->btStep = ODAVT_PARAMS;
+        return 1;
+    case ODAVT_PARAMS:
+        if (--state->wParamsLeft == 0) state->btStep = ODAVT_TEXT;
+        return 1;
+    default:
+        if (b == 0x16) {
+            state->btStep = ODAVT_COMMAND;
+            return 1;
+        }
+        if (b == 0x19) {
+            state->wParamsLeft = 2; /* the character and the count */
+            state->btStep = ODAVT_PARAMS;
+            return 1;
+        }
+        return 0;
+    }
+}
+
+/* UTF-8 length of CP437 bytes, AVATAR parameters counted as they are (from
+ * a copy of the state); -1 past 0x7FFFFFFF. */
+static int64_t ODComUnicodeLength(const uint8_t *bytes, int length, const tODComAvatarState *avatar)
+{
+    tODComAvatarState copy = avatar ? *avatar : tODComAvatarState{};
+    tODComAvatarState *state = avatar ? &copy : nullptr;
     int64_t total = 0;
-    for (int i = 0; i < length; i++)
-        total += bytes[i] < 0x80 ? 1 : cp437_unicode_table[bytes[i] - 0x80] < 0x800 ? 2 : 3;
+    for (int i = 0; i < length; i++) {
+        if (ODComAvatarByte(state, bytes[i])) total++;
+        else total += bytes[i] < 0x80 ? 1 : cp437_unicode_table[bytes[i] - 0x80] < 0x800 ? 2 : 3;
+    }
     return total > 0x7FFFFFFF ? -1 : total;
 }
 
-static void ODComUnicodeWrite(const uint8_t *bytes, int length, uint8_t *out)
+static void ODComUnicodeWrite(const uint8_t *bytes, int length, uint8_t *out, tODComAvatarState *avatar)
 {
     for (int i = 0; i < length; i++) {
         uint8_t b = bytes[i];
-        if (b < 0x80) {
+        int command = ODComAvatarByte(avatar, b);
+        if (command || b < 0x80) {
             *out++ = b;
             continue;
         }
@@ -382,7 +468,7 @@ uint8_t *ODComCP437ToUnicode(const uint8_t *bytes, int *length)
         od_control.last_error = ODERR_LIMIT;
         return nullptr;
     }
-    int64_t total = ODComUnicodeLength(bytes, *length);
+    int64_t total = ODComUnicodeLength(bytes, *length, nullptr);
     if (total < 0) {
         od_control.last_error = ODERR_LIMIT;
         return nullptr;
@@ -392,7 +478,7 @@ uint8_t *ODComCP437ToUnicode(const uint8_t *bytes, int *length)
         od_control.last_error = ODERR_NOMEMORY;
         return nullptr;
     }
-    ODComUnicodeWrite(bytes, *length, out);
+    ODComUnicodeWrite(bytes, *length, out, nullptr);
     *length = (int)total;
     return out;
 }
@@ -429,7 +515,8 @@ int ODComSendBuffer(tPortHandle p, const uint8_t *bytes, int length)
     int send_length = length;
     uint8_t *converted = nullptr;
     if (od_control.remote_utf8) {
-        int64_t total = ODComUnicodeLength(bytes, length);
+        tODComAvatarState *avatar = od_control.caller_avatar ? &p->avatar : nullptr;
+        int64_t total = ODComUnicodeLength(bytes, length, avatar);
         if (total < 0) {
             od_control.last_error = ODERR_LIMIT;
             return ODCOM_FAIL;
@@ -442,7 +529,7 @@ int ODComSendBuffer(tPortHandle p, const uint8_t *bytes, int length)
                 od_control.last_error = ODERR_NOMEMORY;
                 return ODCOM_FAIL;
             }
-            ODComUnicodeWrite(bytes, length, converted);
+            ODComUnicodeWrite(bytes, length, converted, avatar);
         } else {
             converted = nullptr;
             uint8_t *scratch = ODComScratch(p, (size_t)total);
@@ -450,7 +537,7 @@ int ODComSendBuffer(tPortHandle p, const uint8_t *bytes, int length)
                 od_control.last_error = ODERR_NOMEMORY;
                 return ODCOM_FAIL;
             }
-            ODComUnicodeWrite(bytes, length, scratch);
+            ODComUnicodeWrite(bytes, length, scratch, avatar);
         }
         send = converted ? converted : p->pbtScratch;
         send_length = (int)total;

@@ -70,11 +70,27 @@ extern int bUserEightBit;
  * ODComGetByte (the kernel moves them without waiting). */
 int ODComInputBuffered(tPortHandle handle);
 
+/* Whether the wait just before found the line quiet (ODComWaitInput) and
+ * nothing is read ahead: no byte waits to be read. */
+int ODComLineQuiet(tPortHandle handle);
+
 /* Waits until the connection has input, the wake handle (the input queue's,
  * ODInQueueGetWakeHandle) is signalled or wait_ms pass, whichever comes
  * first. handle may be null for a local session. On the virtual clock it
- * looks without blocking and then advances the clock by wait_ms. */
-void ODComWaitInput(tPortHandle handle, int64_t wake, uint32_t wait_ms);
+ * looks without blocking and then advances the clock by wait_ms.
+ *
+ * Returns ODCOM_WAKE_SEEN when the wake handle may be signalled (the caller
+ * clears it before looking at the queue again). A wait that found the line
+ * quiet (no input, no hang-up) also answers the carrier check and the
+ * non-waiting read that follow it at once, without asking the system
+ * again: an idle slice costs one system call. */
+#define ODCOM_WAKE_SEEN  1
+#define ODCOM_LINE_QUIET 2
+int ODComWaitInput(tPortHandle handle, int64_t wake, uint32_t wait_ms);
+
+/* Ends what the last wait answered: the line is asked again from here on.
+ * The waiter calls it once the pass that follows its wait is done. */
+void ODComForgetQuiet(tPortHandle handle);
 
 /* The session's connection and input queue, made from od_control by
  * start-up: an inherited socket (open_handle with handle_is_socket; telnet

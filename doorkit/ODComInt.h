@@ -28,6 +28,12 @@
 
 struct ODComPlat; /* the OS half's own state */
 
+/* Where converted output stands inside an AVATAR command (ODCom.cpp). */
+typedef struct {
+    uint8_t  btStep;
+    uint16_t wParamsLeft;
+} tODComAvatarState;
+
 struct ODComPort {
     int      bIsOpen;
     int      bInherited;
@@ -67,6 +73,12 @@ struct ODComPort {
     uint8_t *pbtScratch;
     size_t   nScratchSize;
 
+    /* The last wait found the line quiet (ODComWaitInput): until its waiter
+     * moves on, that answers the carrier check and a non-waiting read. */
+    int      bQuiet;
+
+    tODComAvatarState avatar;
+
     ODComPlat *pPlat;
 };
 
@@ -102,7 +114,9 @@ int  ODComPlatWrite(ODComPort *port, const uint8_t *bytes, int length);
  * acknowledges earlier data (Nagle): for a whole update. Sockets only. */
 void ODComPlatPush(ODComPort *port);
 /* Waits until the connection has input, the wake handle is signalled or
- * the time is up. port may be null (a local session). */
-void ODComPlatWaitInput(ODComPort *port, int64_t wake, uint32_t wait_ms);
+ * the time is up. port may be null (a local session). Returns the
+ * ODCOM_WAKE_SEEN and ODCOM_LINE_QUIET flags of ODComWaitInput; a half that
+ * cannot tell gives ODCOM_WAKE_SEEN alone. */
+int  ODComPlatWaitInput(ODComPort *port, int64_t wake, uint32_t wait_ms);
 
 #endif

@@ -6,10 +6,12 @@
 #include "ODInEx.h"
 #include "ODInQue.h"
 #include "ODKrnl.h"
+#include "ODPlat.h"
 #include "ODSync.h"
 #include "doorkit.h"
 
 #include <ctype.h>
+#include <stdio.h>
 #include <string.h>
 
 #define ESC "\x1b"
@@ -65,11 +67,9 @@ static uint32_t ODGetInDeadlineLeft(const tODDeadline *deadline)
 int ODGetInNextEvent(tODInputEvent *event, const tODTimer *timer, const tODDeadline *deadline)
 {
     if (!hODInputQueue) return -1;
+    int look = 1;
     for (;;) {
-        /* The wake signal is cleared before looking, so a key queued after
-         * the look ends the wait below at once. */
-        ODInQueueClearWake(hODInputQueue);
-        if (ODInQueueGetNextEvent(hODInputQueue, event, 0) == ODINQ_OK) return 1;
+        if (look && ODInQueueGetNextEvent(hODInputQueue, event, 0) == ODINQ_OK) return 1;
         uint32_t slice = OD_WAIT_SLICE_MS;
         if (timer) {
             uint32_t left = ODTimerLeft(timer);
@@ -84,9 +84,27 @@ int ODGetInNextEvent(tODInputEvent *event, const tODTimer *timer, const tODDeadl
         if (ODMaxMSToWait < slice) slice = ODMaxMSToWait;
         ODMaxMSToWait = OD_WAIT_SLICE_MS;
         uint32_t level = ODSyncAPIRelease();
-        ODComWaitInput(hSerialPort, ODInQueueGetWakeHandle(hODInputQueue), slice);
+        int seen = ODComWaitInput(hSerialPort, ODInQueueGetWakeHandle(hODInputQueue), slice);
+        /* Cleared only once seen, and before the next look: a key queued
+         * after the look signals again and ends the next wait at once. */
+        if (seen & ODCOM_WAKE_SEEN) ODInQueueClearWake(hODInputQueue);
         ODSyncAPIReacquire(level);
-        if (!ODSyncAPICheckpoint()) return -1;
+        /* A slice that heard nothing (input, a hang-up, a local key, a
+         * sysop request and a signal all end the wait) brought no event
+         * and leaves the checkpoint only the clock's duties, which keep
+         * the kernel's 250 ms period: most idle slices are their wait
+         * alone. On the virtual clock a wait takes no real time, and the
+         * checkpoint of every slice keeps virtual time from racing ahead
+         * of a test's real one. */
+        look = !(seen & ODCOM_LINE_QUIET) || (seen & ODCOM_WAKE_SEEN) || ODTimerElapsed(&RunKernelTimer) ||
+               ODPlatClockIsVirtual();
+        if (!look) {
+            ODComForgetQuiet(hSerialPort);
+            continue;
+        }
+        int running = ODSyncAPICheckpoint();
+        ODComForgetQuiet(hSerialPort);
+        if (!running) return -1;
     }
 }
 
@@ -204,6 +222,7 @@ static int ODGetInAnyRowBegins(uint16_t flags)
     return 0;
 }
 
+#define OD_SWALLOWED   2 /* a step took a sequence that is no key */
 #define OD_UNDECIDED  -1 /* a longer row may still complete */
 #define OD_NO_MATCH   -2 /* nothing matches and nothing could */
 
@@ -279,19 +298,101 @@ static int ODGetInDeliverRow(tODInputEvent *out, int row, uint32_t remote)
     return ODGetInDeliver(out, EVENT_EXTENDED_KEY, remote, aKeySequences[row].btKeyCode);
 }
 
-/* Step 8: the longest complete row at the front, else the first character. */
+/* ---- control sequences the table does not hold ----
+ *
+ * Terminals send more than the table knows: xterm adds the modifiers to a
+ * cursor or editing key as a second parameter (ESC [1;5A is Ctrl-Up,
+ * ESC [5;5~ Ctrl-Page Up), and some send mouse or paste marks. Such a
+ * sequence is one key or none; delivered as characters it would press
+ * whatever keys its digits and letters happen to be. */
+
+#define OD_CSI_NONE     -1 /* the buffer does not begin a control sequence */
+#define OD_CSI_PARTIAL   0 /* it may still become one */
+#define OD_IS_CSI_PARAMETER(c)    ((c) >= 0x30 && (c) <= 0x3F)
+#define OD_IS_CSI_INTERMEDIATE(c) ((c) >= 0x20 && (c) <= 0x2F)
+#define OD_IS_CSI_FINAL(c)        ((c) >= 0x40 && (c) <= 0x7E)
+
+/* The length of the whole control sequence (ESC [, parameter bytes,
+ * intermediate bytes, one final byte) at the front of the buffer. One that
+ * fills the buffer without ending is none: it is not a key. */
+static int ODGetInCsiLength(void)
+{
+    const uint8_t *s = (const uint8_t *)szCurrentSequence;
+    int n = nSequenceLength;
+    if (n < 2 || s[0] != 0x1B || s[1] != '[') return OD_CSI_NONE;
+    int i = 2;
+    while (i < n && OD_IS_CSI_PARAMETER(s[i])) i++;
+    while (i < n && OD_IS_CSI_INTERMEDIATE(s[i])) i++;
+    if (i == n) return n < OD_SEQUENCE_MAX ? OD_CSI_PARTIAL : OD_CSI_NONE;
+    return OD_IS_CSI_FINAL(s[i]) ? i + 1 : OD_CSI_NONE;
+}
+
+static int ODGetInFindRow(const char *sequence, uint16_t flags)
+{
+    for (int i = 0; i < OD_KEY_SEQUENCE_COUNT; i++)
+        if (ODGetInRowUsable(&aKeySequences[i], flags) && strcmp(aKeySequences[i].pszSequence, sequence) == 0)
+            return i;
+    return -1;
+}
+
+/* The row of the unmodified key for a complete sequence of the given length
+ * with a modifier parameter: ESC [1;mX is ESC [X (ESC OX for F1-F4, which
+ * xterm sends so when modified), ESC [n;m~ is ESC [n~. -1 when none. */
+static int ODGetInModifiedRow(int length, uint16_t flags)
+{
+    const char *s = szCurrentSequence;
+    char final = s[length - 1];
+    const char *separator = (const char *)memchr(s + 2, ';', (size_t)(length - 3));
+    if (!separator) return -1;
+    int first = (int)(separator - (s + 2));
+    /* The rest is modifier numbers: digits and separators only. */
+    for (const char *c = separator; c < s + length - 1; c++)
+        if (*c != ';' && (*c < '0' || *c > '9')) return -1;
+    for (int i = 0; i < first; i++)
+        if (s[2 + i] < '0' || s[2 + i] > '9') return -1;
+    char plain[OD_SEQUENCE_MAX + 1];
+    if (final == '~') {
+        if (first == 0) return -1;
+        snprintf(plain, sizeof plain, ESC "[%.*s~", first, s + 2);
+        return ODGetInFindRow(plain, flags);
+    }
+    if (!(first == 0 || (first == 1 && s[2] == '1'))) return -1;
+    snprintf(plain, sizeof plain, ESC "[%c", final);
+    int row = ODGetInFindRow(plain, flags);
+    if (row >= 0) return row;
+    snprintf(plain, sizeof plain, ESC "O%c", final);
+    return ODGetInFindRow(plain, flags);
+}
+
+/* Step 8: the longest complete row at the front, else a whole control
+ * sequence (its key, or nothing), else the first character. */
 static int ODGetInResolve(tODInputEvent *out, uint32_t remote, uint16_t flags)
 {
     if (nSequenceLength == 0) return 0;
     int row = ODGetInLongestFullMatch(flags);
     if (row >= 0) return ODGetInDeliverRow(out, row, remote);
+    int length = (flags & GETIN_RAW) ? OD_CSI_NONE : ODGetInCsiLength();
+    if (length > 0) {
+        row = ODGetInModifiedRow(length, flags);
+        ODGetInRemoveFront(length);
+        if (row < 0) return OD_SWALLOWED;
+        return ODGetInDeliver(out, EVENT_EXTENDED_KEY, remote, aKeySequences[row].btKeyCode);
+    }
     return ODGetInDeliverFirst(out, remote);
+}
+
+/* Whether the collected characters may still grow into a control sequence
+ * that no row begins: then the window keeps collecting. */
+static int ODGetInCsiGrowing(uint16_t flags)
+{
+    return !(flags & GETIN_RAW) && ODGetInCsiLength() == OD_CSI_PARTIAL;
 }
 
 /* Decodes the next input event. The first event is awaited under timer (or
  * without limit when forever is set) or until the deadline; characters of a
- * sequence come within 250 ms of each other. 1 delivered, 0 none. */
-static int ODGetInputCore(tODInputEvent *out, const tODTimer *timer, const tODDeadline *deadline, uint16_t flags)
+ * sequence come within 250 ms of each other. 1 delivered, 0 none,
+ * OD_SWALLOWED when what came was a sequence that is no key. */
+static int ODGetInputStep(tODInputEvent *out, const tODTimer *timer, const tODDeadline *deadline, uint16_t flags)
 {
     uint32_t remote = 1;
     ODKrnlRunPass();
@@ -318,10 +419,14 @@ static int ODGetInputCore(tODInputEvent *out, const tODTimer *timer, const tODDe
 
     ODKrnlRunPass();
     if (!bDoorwayMode && nSequenceLength > 0) {
-        if ((flags & GETIN_RAW) || !ODGetInAnyRowBegins(flags)) return ODGetInDeliverFirst(out, remote);
-        int row = ODGetCodeIfLongest(flags);
-        if (row >= 0) return ODGetInDeliverRow(out, row, remote);
-        if (row == OD_NO_MATCH) return ODGetInResolve(out, remote, flags);
+        if (flags & GETIN_RAW) return ODGetInDeliverFirst(out, remote);
+        if (!ODGetInAnyRowBegins(flags)) {
+            if (!ODGetInCsiGrowing(flags)) return ODGetInResolve(out, remote, flags);
+        } else {
+            int row = ODGetCodeIfLongest(flags);
+            if (row >= 0) return ODGetInDeliverRow(out, row, remote);
+            if (row == OD_NO_MATCH && !ODGetInCsiGrowing(flags)) return ODGetInResolve(out, remote, flags);
+        }
     }
 
     /* Collect. */
@@ -347,7 +452,8 @@ static int ODGetInputCore(tODInputEvent *out, const tODTimer *timer, const tODDe
             if (row >= 0) return ODGetInDeliverRow(out, row, 1);
             /* Nothing can grow out of what is held, or no room for more:
              * resolve now rather than wait out the window. */
-            if (row == OD_NO_MATCH || nSequenceLength >= OD_SEQUENCE_MAX) return ODGetInResolve(out, 1, flags);
+            if ((row == OD_NO_MATCH && !ODGetInCsiGrowing(flags)) || nSequenceLength >= OD_SEQUENCE_MAX)
+                return ODGetInResolve(out, 1, flags);
             ODKrnlRunPass();
         }
     }
@@ -358,6 +464,18 @@ static int ODGetInputCore(tODInputEvent *out, const tODTimer *timer, const tODDe
         return ODGetInDeliver(out, EVENT_CHARACTER, remote, 0);
     }
     return ODGetInResolve(out, 1, flags);
+}
+
+/* A swallowed sequence is no event: the wait goes on under the same timer
+ * or deadline. Each round removes what it swallowed, so a caller streaming
+ * such sequences ends only the rounds' input, never the kernel's passes. */
+static int ODGetInputCore(tODInputEvent *out, const tODTimer *timer, const tODDeadline *deadline, uint16_t flags)
+{
+    for (;;) {
+        int got = ODGetInputStep(out, timer, deadline, flags);
+        if (got != OD_SWALLOWED) return got;
+        if (eODLifecycleState != OD_STATE_RUNNING) return 0;
+    }
 }
 
 int od_get_input(tODInputEvent *event, uint32_t timeout_ms, uint16_t flags)

@@ -620,6 +620,30 @@ static void ODInExWaitCarrierGone(void)
     }
 }
 
+/* The caller's last words at time-up and inactivity stand this long once
+ * they have left, before the BBS takes the line back and clears the screen:
+ * long enough to read why the visit ended. */
+#define OD_LAST_WORDS_MS 2000
+
+static int ODInExHasLastWords(void)
+{
+    return bODSessionStopping && (nODStopErrorLevel == OD_REASON_TIME - 1 ||
+                                  nODStopErrorLevel == OD_REASON_INACTIVITY - 1);
+}
+
+/* Drains the output, then holds while the caller is still there; a caller
+ * who hangs up (or a BBS that signals the door) ends the hold at once. */
+static void ODInExHoldLastWords(void)
+{
+    ODWaitDrain(10000);
+    uint64_t start = ODPlatTickMs();
+    while (ODPlatTickMs() - start < OD_LAST_WORDS_MS) {
+        if (ODKrnlCallerGone()) return;
+        uint64_t left = OD_LAST_WORDS_MS - (ODPlatTickMs() - start);
+        ODPlatSleepMs(left < OD_WAIT_SLICE_MS ? (uint32_t)left : OD_WAIT_SLICE_MS);
+    }
+}
+
 void od_exit(int error_level, int term_call)
 {
     if (eODLifecycleState == OD_STATE_ENDED) {
@@ -688,6 +712,7 @@ void od_exit(int error_level, int term_call)
          * when the drop file gave none (a command-line speed). */
         uint32_t file_bps = od_control.remote_bps;
         if (!od_control.remote_bps) od_control.remote_bps = dwODSessionBPS ? dwODSessionBPS : 1;
+        if (ODInExHasLastWords()) ODInExHoldLastWords();
         if (bODPendingExitTermCall) {
             ODWaitDrain(10000);
             /* A line without DTR (standard I/O, Door32) cannot be dropped

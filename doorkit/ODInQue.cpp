@@ -193,3 +193,8 @@ void ODInQueueClearWake(tODInQueueHandle q)
 {
     if (q) ODInQueuePlatWakeClear(q->nWake);
 }
+
+void ODInQueueWake(tODInQueueHandle q)
+{
+    if (q) ODInQueuePlatWakeSignal(q->nWake);
+}

@@ -43,9 +43,11 @@ void ODInQueueResetLastActivity(tODInQueueHandle queue);
  * thread's own kernel pass (Linux: an eventfd, readable while signalled;
  * Windows: a manual-reset event), so a wait on the connection can end the
  * moment a local key arrives. ODInQueueClearWake resets it; a reader clears
- * it before it looks at the queue, so no signal is lost. */
+ * it before it looks at the queue, so no signal is lost. ODInQueueWake
+ * signals it for news that is not a key (a sysop request). */
 int64_t ODInQueueGetWakeHandle(tODInQueueHandle queue);
 void    ODInQueueClearWake(tODInQueueHandle queue);
+void    ODInQueueWake(tODInQueueHandle queue);
 
 /* The OS half of the wake handle (posix/ODInQuePosix.cpp,
  * win32/ODInQueWin32.cpp). -1 when it could not be made. */

@@ -16,6 +16,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+
 int      bKernelActive = 0;
 tODTimer RunKernelTimer = {0, 0};
 uint32_t ODMaxMSToWait = OD_WAIT_SLICE_MS;
@@ -118,6 +120,9 @@ typedef struct tODKrnlRequest {
 static tODMutex        KernelStateLock = nullptr;
 static tODKrnlRequest *pRequestHead = nullptr;
 static tODKrnlRequest *pRequestTail = nullptr;
+/* Set with the list under the lock; read without it, so a checkpoint with
+ * nothing posted (every idle slice) touches no lock. */
+static std::atomic<int> bRequestsPosted{0};
 static tODKrnlUIState  UIState;
 static int             bUIStateValid = 0;
 static tODKrnlStateChangedFunc pfStateChanged = nullptr;
@@ -227,6 +232,10 @@ static void ODKrnlPost(int kind, int value, int amount, int reason)
     else
         pRequestHead = request;
     pRequestTail = request;
+    bRequestsPosted.store(1, std::memory_order_release);
+    /* The game thread's wait ends now and carries it out. Under the lock:
+     * the queue outlives every post made while the session runs. */
+    ODInQueueWake(hODInputQueue);
     ODMutexUnlock(KernelStateLock);
     ODKrnlTellDisplay();
 }
@@ -264,9 +273,11 @@ static void ODKrnlExit(int reason)
 void ODKrnlDispatchPending(void)
 {
     if (eODLifecycleState != OD_STATE_RUNNING || !KernelStateLock) return;
+    if (!bRequestsPosted.load(std::memory_order_acquire)) return;
     ODMutexLock(KernelStateLock);
     tODKrnlRequest *request = pRequestHead;
     pRequestHead = pRequestTail = nullptr;
+    bRequestsPosted.store(0, std::memory_order_relaxed);
     ODMutexUnlock(KernelStateLock);
     if (!request) return;
 
@@ -318,7 +329,7 @@ static void ODKrnlLogEnter(uint8_t byte)
  * before each read so a byte once read always has a place. */
 static void ODKrnlReceive(void)
 {
-    if (!hODInputQueue) return;
+    if (!hODInputQueue || ODComLineQuiet(hSerialPort)) return;
     /* Bytes dropped while the caller's keyboard is off take no room, so
      * they are bounded per pass: a flooding caller cannot hold the pass. */
     int drop_budget = OD_KERNEL_DROP_LIMIT;
@@ -499,6 +510,7 @@ void ODKrnlShutdown(void)
     ODMutexLock(KernelStateLock);
     tODKrnlRequest *request = pRequestHead;
     pRequestHead = pRequestTail = nullptr;
+    bRequestsPosted.store(0, std::memory_order_relaxed);
     bUIStateValid = 0;
     ODMutexUnlock(KernelStateLock);
     ODKrnlFreeList(request);

@@ -35,11 +35,12 @@ static const char *const october_opening[10] = {
  * key arrives, so a polling loop does not add its poll interval to every
  * key the caller types. Keys are those od_get_key gives: the LF that many
  * terminals send after Enter is none, or every Enter would redraw the lobby
- * twice. Cursor and function keys are no lobby key either. */
+ * twice. Cursor and function keys are no lobby key either: they are read
+ * decoded, or the escape that begins them would leave the game. */
 static int wait_key(uint32_t ms)
 {
     tODInputEvent event;
-    if (!od_get_input(&event, ms, GETIN_RAW)) return 0;
+    if (!od_get_input(&event, ms, GETIN_NORMAL)) return 0;
     if (event.EventType != EVENT_CHARACTER || event.chKeyPress == 10) return 0;
     return event.chKeyPress;
 }

@@ -470,21 +470,41 @@ int ODComPlatWrite(ODComPort *port, const uint8_t *bytes, int length)
 void ODComPlatPush(ODComPort *port)
 {
     /* Turning Nagle off sends what it holds; back on, later writes are
-     * coalesced again as before. */
-    if (!port->pPlat->bIsSocket || port->nHandle < 0) return;
+     * coalesced again as before. A socket without Nagle (a local one) has
+     * nothing held. */
+    if (!port->pPlat->bIsSocket || port->nHandle < 0 || !port->bNoDelaySaved) return;
     int on = 1, off = 0;
     setsockopt((int)port->nHandle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     setsockopt((int)port->nHandle, IPPROTO_TCP, TCP_NODELAY, &off, sizeof off);
 }
 
-void ODComPlatWaitInput(ODComPort *port, int64_t wake, uint32_t wait_ms)
+int ODComPlatWaitInput(ODComPort *port, int64_t wake, uint32_t wait_ms)
 {
-    struct pollfd fds[2];
-    int count = 0;
+    /* One poll answers the slice: the wake handle, the caller's input and,
+     * for a line whose carrier is only its being open (socket, standard
+     * I/O), its hang-up and errors; the output side is watched for those
+     * alone (no events asked: poll always reports them). */
+    struct pollfd fds[3];
+    int count = 0, line = -1;
     if (wake >= 0) fds[count++] = {(int)wake, POLLIN, 0};
+    int line_carrier = port && (port->nMethod == ODCOM_METHOD_SOCKET || port->nMethod == ODCOM_METHOD_STDIO);
     if (port) {
         int fd = ODComInputFd(port);
-        if (fd >= 0) fds[count++] = {fd, POLLIN, 0};
+        if (fd >= 0) {
+            line = count;
+            fds[count++] = {fd, POLLIN, 0};
+            int out = port->pPlat->fdOut;
+            if (line_carrier && out >= 0 && out != fd) fds[count++] = {out, 0, 0};
+        }
     }
-    ODComPoll(fds, count, wait_ms);
+    int n = ODComPoll(fds, count, wait_ms);
+    if (n < 0) return ODCOM_WAKE_SEEN;
+    int seen = wake >= 0 && fds[0].revents ? ODCOM_WAKE_SEEN : 0;
+    if (line >= 0 && line_carrier) {
+        int quiet = 1;
+        for (int i = line; i < count; i++)
+            if (fds[i].revents) quiet = 0;
+        if (quiet) seen |= ODCOM_LINE_QUIET;
+    }
+    return seen;
 }

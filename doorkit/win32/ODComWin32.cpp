@@ -557,7 +557,17 @@ void ODComPlatPush(ODComPort *port)
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, (const char *)&off, sizeof off);
 }
 
-void ODComPlatWaitInput(ODComPort *port, int64_t wake, uint32_t wait_ms)
+static void ODComPlatWaitInputOn(ODComPort *port, int64_t wake, uint32_t wait_ms);
+
+/* Which handle ended the wait is not told here: the wake event counts as
+ * seen after every wait and the line is asked again. */
+int ODComPlatWaitInput(ODComPort *port, int64_t wake, uint32_t wait_ms)
+{
+    ODComPlatWaitInputOn(port, wake, wait_ms);
+    return ODCOM_WAKE_SEEN;
+}
+
+static void ODComPlatWaitInputOn(ODComPort *port, int64_t wake, uint32_t wait_ms)
 {
     HANDLE handles[2];
     DWORD count = 0;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ODCom.h"
 #include "ODGetIn.h"
@@ -264,6 +265,56 @@ TEST_F(Decode, RandomStreamsNeverOverrun)
     }
     Remote("\x1b[B");
     EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, OD_KEY_DOWN));
+}
+
+TEST_F(Decode, ControlSequencesOutsideTheTable)
+{
+    // A sequence still incomplete when the window closes stays characters.
+    Remote("\x1b[1;5");
+    EXPECT_TRUE(IsKey(Next(), EVENT_CHARACTER, 27));
+    for (char c : std::string("[1;5")) EXPECT_TRUE(IsKey(Next(), EVENT_CHARACTER, c));
+    // One too long to be a key is characters too, from its start.
+    Remote("\x1b[" + std::string(30, '1') + "A");
+    EXPECT_TRUE(IsKey(Next(), EVENT_CHARACTER, 27));
+    EXPECT_TRUE(IsKey(Next(), EVENT_CHARACTER, '['));
+    while (Next().ok) {
+    }
+    // Raw reads take every byte as it is.
+    Remote("\x1b[1;5A");
+    for (char c : std::string("\x1b[1;5A")) EXPECT_TRUE(IsKey(Next(0, GETIN_RAW), EVENT_CHARACTER, c));
+    // Home waiting on the Page Down row is not lost to a modified key.
+    Remote("\x1b[H\x1b[1;5D");
+    EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, OD_KEY_HOME));
+    EXPECT_TRUE(IsKey(Next(), EVENT_EXTENDED_KEY, OD_KEY_LEFT));
+    // A time-limited read that meets only unknown sequences times out.
+    Remote("\x1b[200~\x1b[201~");
+    uint64_t start = ODPlatTickMs();
+    EXPECT_FALSE(Next(100).ok);
+    EXPECT_GE(Since(start), 100u);
+}
+
+// What a caller at a fight's prompt sends with a modern terminal: the
+// modified keys decode to their plain keys and the rest is swallowed, so
+// only the key typed on purpose reaches the prompt.
+TEST(DecodeOverSocket, ModifiedAndUnknownSequencesPressNoKeys)
+{
+    ODPlatClockUseVirtual(1000000, 1700000000);
+    TestCaller caller;
+    ASSERT_TRUE(TestStartSocketSession(&caller, true));
+    ASSERT_TRUE(caller.Send("\x1b[1;5A" "\x1b[5;5~" "\x1b[1;2B" "\x1b[1;3C" "\x1b[3;5~" "\x1b[1;5P"
+                            "\x1b[15;2~" "\x1b[1;5H" "\x1b[27;5;13~" "\x1b[?1;2c" "\x1b[<0;12;7M" "\x1b[I" "2"));
+    std::string characters;
+    std::vector<int> keys;
+    uint64_t end = TestNowMs() + 5000;
+    while (characters.empty() && TestNowMs() < end) {
+        tODInputEvent event;
+        if (!od_get_input(&event, 50, GETIN_NORMAL)) continue;
+        if (event.EventType == EVENT_CHARACTER) characters += (char)event.chKeyPress;
+        else keys.push_back(event.chKeyPress);
+    }
+    EXPECT_EQ(characters, "2");
+    EXPECT_EQ(keys, (std::vector<int>{OD_KEY_UP, OD_KEY_PGUP, OD_KEY_DOWN, OD_KEY_RIGHT, OD_KEY_DELETE, 59, 63,
+                                      OD_KEY_HOME}));
 }
 
 TEST(DecodeOverSocket, KeysFromARealCaller)

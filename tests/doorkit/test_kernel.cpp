@@ -23,20 +23,22 @@ namespace {
 
 TestCaller *pCaller = nullptr;
 int bExitStepsRan = 0;
+uint64_t qwExitStepsAt = 0;
 
 // Ends the process as od_exit does, after telling (on standard error, one
 // line for the death test's pattern) whether the game's exit steps ran and
 // what the caller received, CR LF shown as '|'.
 void ExitShowingTheCaller(int code)
 {
+    uint64_t held = ODPlatTickMs() - qwExitStepsAt;
     std::string seen = pCaller ? pCaller->ReceiveUntilQuiet(100) : "";
     std::string line;
     for (char c : seen) {
         if (c == '\n') line += '|';
         else if (c >= 32 && c < 127) line += c;
     }
-    fprintf(stderr, "%scaller saw: %s security=%d left=%d\n", bExitStepsRan ? "exit steps ran, " : "",
-            line.c_str(), (int)od_control.caller_security, (int)(int16_t)od_control.caller_time_left);
+    fprintf(stderr, "%scaller saw: %s security=%d left=%d held=%d ms\n", bExitStepsRan ? "exit steps ran, " : "",
+            line.c_str(), (int)od_control.caller_security, (int)(int16_t)od_control.caller_time_left, (int)held);
     fflush(stderr);
     // No session here ends with 0: a fatal start-up error must not pass.
     if (code == 0) abort();
@@ -58,8 +60,9 @@ void StartSession(TestCaller *caller, bool virtual_clock = true)
 }
 
 // The game's lobby: waits for keys while the caller is there, then runs
-// its exit steps and calls od_exit(0, 0).
-void PlayLikeTheGame()
+// its exit steps and calls od_exit(0, 0). The caller may hang up the moment
+// the session stops.
+void PlayLikeTheGame(bool hang_up_when_stopped = false)
 {
     for (int i = 0; i < 1000000; i++) {
         od_control.last_error = 0;
@@ -68,6 +71,8 @@ void PlayLikeTheGame()
         od_sleep(1000);
     }
     bExitStepsRan = 1;
+    qwExitStepsAt = ODPlatTickMs();
+    if (hang_up_when_stopped) pCaller->Close();
     od_exit(0, 0);
 }
 
@@ -86,6 +91,30 @@ TEST(KernelTime, WarningsAtThreeTwoAndOneMinutesThenTimeUsedUpIsThree)
         ::testing::ExitedWithCode(3),
         "exit steps ran.*have 3 minute\\(s\\) remaining.*have 2 minute\\(s\\) remaining"
         ".*have 1 minute\\(s\\) remaining.*used up all of your time for this session");
+}
+
+// The last words stand about two seconds before the BBS gets the line back
+// and clears the screen, unless the caller has already gone.
+TEST(KernelTime, TheTimeUpTextStandsBeforeTheExitUnlessTheCallerHangsUp)
+{
+    EXPECT_EXIT(
+        {
+            TestCaller caller;
+            StartSession(&caller);
+            od_control.caller_time_left = 1;
+            od_control.inactivity_seconds = 0;
+            PlayLikeTheGame();
+        },
+        ::testing::ExitedWithCode(3), "used up all of your time.* held=20.. ms");
+    EXPECT_EXIT(
+        {
+            TestCaller caller;
+            StartSession(&caller);
+            od_control.caller_time_left = 1;
+            od_control.inactivity_seconds = 0;
+            PlayLikeTheGame(true);
+        },
+        ::testing::ExitedWithCode(3), " held=.?. ms");
 }
 
 TEST(KernelTime, AMinuteIsDueEverySixtySecondsAndNotBefore)
@@ -131,7 +160,7 @@ TEST(KernelInactivity, WarningThenDisconnectIsFour)
         },
         ::testing::ExitedWithCode(4),
         "exit steps ran.*WARNING: Inactivity timeout in 10 seconds, press a key now to remain online\\."
-        ".*Maximum user inactivity time has elapsed, please call again\\.");
+        ".*Maximum user inactivity time has elapsed, please call again\\..* held=20.. ms");
 }
 
 TEST(KernelInactivity, AKeyRearmsTheWarning)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "doorkit.h"
+#include "ODCom.h"
 #include "ODCore.h"
 #include "ODInEx.h"
 #include "ODScrn.h"
@@ -400,6 +401,24 @@ TEST_F(OutputTest, RepeatOtherwiseSendsTheRun)
     EXPECT_EQ(caller.Take(), std::string(255, '='));
     od_repeat((char)0xC4, 3);
     EXPECT_EQ(caller.Take(), "\xc4\xc4\xc4");
+}
+
+// A UTF-8 caller's text is converted, but an AVATAR command's parameters
+// are binary and reach the terminal unchanged, even split across sends.
+TEST_F(OutputTest, AvatarParametersAreNotConvertedForAUtf8Caller)
+{
+    Remote(AVATAR);
+    od_control.remote_utf8 = 1;
+    od_set_attrib(0x9C);
+    od_repeat((char)0xC4, 200);
+    od_disp_str("\xC4");
+    EXPECT_EQ(caller.Take(), "\x16\x01\x9C" "\x19\xC4\xC8" "\xE2\x94\x80");
+    ASSERT_EQ(ODComSendBuffer(hSerialPort, (const uint8_t *)"\x16", 1), 0);
+    ASSERT_EQ(ODComSendBuffer(hSerialPort, (const uint8_t *)"\x01\xB0\xB0", 3), 0);
+    // ^V^Y: a pattern of two characters repeated 0x90 times, then text.
+    ASSERT_EQ(ODComSendBuffer(hSerialPort, (const uint8_t *)"\x16\x19\x02\xB1\xB2\x90\xB2", 7), 0);
+    EXPECT_EQ(caller.Peek(), "\x16\x01\xB0" "\xE2\x96\x91" "\x16\x19\x02\xB1\xB2\x90" "\xE2\x96\x93");
+    od_control.remote_utf8 = 0;
 }
 
 TEST_F(OutputTest, AnAvatarCallerWithAnsiGetsAvatarExceptForClearScreen)

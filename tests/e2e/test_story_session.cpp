@@ -178,3 +178,28 @@ TEST(StorySession, QuittingAStageRecordsNothing)
     EXPECT_EQ(launcher.DoorLevel(1), 0) << launcher.output();
     EXPECT_FALSE(site.has_data("story.tsv"));
 }
+
+// A modern terminal's cursor keys, plain and with Ctrl, Shift or Alt, and
+// the other sequences it may send, press nothing: the lobby stays, and a
+// fight takes no move (Ctrl-Up is not "1" STRIKE and "5" TAUNT).
+TEST(StorySession, ModifiedKeysPressNothingInTheLobbyOrAFight)
+{
+    static const char keys[] = "\x1b[A\x1b[1;5A\x1b[1;2B\x1b[5;5~\x1b[1;3D\x1b[3;5~\x1b[<0;3;4M";
+    E2ESite site;
+    LauncherProcess launcher;
+    ASSERT_TRUE(site.Launch(launcher, {"--name", "Key Caller"}));
+    TelnetClient caller;
+    ASSERT_TRUE(caller.Connect(launcher.port()));
+    ASSERT_TRUE(ReachLobbyAsNewCaller(caller, "Keys"));
+    caller.Type(keys);
+    caller.WaitQuiet(600);
+    ASSERT_TRUE(Steps(caller, {{"h", "STORY MODE - TOP SCORES"}, {"c", "[Q] RETURN TO BBS"}}));
+
+    ASSERT_TRUE(EnterFirstStage(caller));
+    caller.Type("4");
+    ASSERT_TRUE(AtGuardian(caller));
+    std::string fight = caller.Dump();
+    caller.Type(keys);
+    caller.WaitQuiet(600);
+    EXPECT_EQ(caller.Dump(), fight);
+}
