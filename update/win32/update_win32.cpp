@@ -144,6 +144,21 @@ static int UpdateGameRunning(void)
     return found;
 }
 
+/* Another process may hold a file open without delete sharing for a
+ * moment (a caller's start-up peeking at the marker, a virus scanner
+ * reading the fresh download); a delete that gave up at once would leave
+ * the marker behind and keep every caller out. */
+static int UpdateRemove(const char *path, int directory)
+{
+    for (int attempt = 0;; attempt++) {
+        if (directory ? RemoveDirectoryA(path) : DeleteFileA(path)) return 1;
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return 1;
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || attempt == 50) return 0;
+        Sleep(100);
+    }
+}
+
 /* Starts the installer's update mode and waits for it: 1 when it exits 0. */
 static int UpdateRunInstaller(const char *package, const char *directory)
 {
@@ -276,11 +291,13 @@ int main(int argc, char **argv)
     }
 
 end:
-    if (marker_made) DeleteFileA(marker);
-    DeleteFileA(package);
-    DeleteFileA(manifest_path);
-    DeleteFileA(signature_path);
-    RemoveDirectoryA(work);
+    if (marker_made && !UpdateRemove(marker, 0))
+        printf("Could not remove %s (Windows %lu); callers are kept out until it is deleted.\n", marker,
+               (unsigned long)GetLastError());
+    UpdateRemove(package, 0);
+    UpdateRemove(manifest_path, 0);
+    UpdateRemove(signature_path, 0);
+    UpdateRemove(work, 1);
     if (marker_made) SetConsoleCtrlHandler(UpdateIgnoreBreak, FALSE);
     if (failed) printf("Update not installed.\n");
     if (!check) {

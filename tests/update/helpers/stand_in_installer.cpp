@@ -2,7 +2,9 @@
 // tests: records how it was started and what it found, can start the game
 // as a caller would meanwhile, and exits with the code the test chose
 // (GRIMBY_STAND_IN_EXIT). With "--sleep FLAG" it is a long-running
-// process for the tests that need a GRIMBY.exe in the process list.
+// process for the tests that need a GRIMBY.exe in the process list; with
+// GRIMBY_STAND_IN_HOLD set it leaves a copy of itself holding the marker
+// open, as a caller's start-up or a scanner might, past its own exit.
 #include <windows.h>
 
 #include <stdio.h>
@@ -56,8 +58,40 @@ static long RunGame(void)
     return (long)code;
 }
 
+static const char szHeld[] = "GrimbyStandInMarkerHeld";
+
+// Opened the way fopen opens it: read and write sharing, no delete sharing.
+static int HoldMarker(DWORD milliseconds)
+{
+    HANDLE marker = CreateFileA(".grimby-maintenance", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, szHeld);
+    if (held) SetEvent(held);
+    Sleep(milliseconds);
+    if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
+    return marker == INVALID_HANDLE_VALUE;
+}
+
+static void LeaveMarkerHeld(void)
+{
+    char self[MAX_PATH], line[MAX_PATH + 32];
+    if (!GetModuleFileNameA(nullptr, self, sizeof self)) return;
+    snprintf(line, sizeof line, "\"%s\" --hold 1500", self);
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, szHeld);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (CreateProcessA(self, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        WaitForSingleObject(held, 10000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(held);
+}
+
 int main(int argc, char **argv)
 {
+    if (argc == 3 && strcmp(argv[1], "--hold") == 0) return HoldMarker((DWORD)atoi(argv[2]));
     if (argc == 3 && strcmp(argv[1], "--sleep") == 0) {
         FILE *flag = fopen(argv[2], "wb");
         if (flag) fclose(flag);
@@ -75,6 +109,7 @@ int main(int argc, char **argv)
         snprintf(text, sizeof text, "game exit: %ld", RunGame());
         Record(text);
     }
+    if (getenv("GRIMBY_STAND_IN_HOLD")) LeaveMarkerHeld();
     const char *code = getenv("GRIMBY_STAND_IN_EXIT");
     return code ? atoi(code) : 0;
 }

@@ -328,6 +328,17 @@ TEST_F(UpdateUnderWine, AFailedInstallerOrARunningGameLeavesNoMarker)
     EXPECT_FALSE(door.exists(".grimby-maintenance"));
 }
 
+// Something still has the marker open, without delete sharing, when the
+// installer is done: the marker goes once it is let go.
+TEST_F(UpdateUnderWine, AMarkerHeldOpenForAMomentIsStillRemoved)
+{
+    Ran ran = Update("", "y\n\n", {{"GRIMBY_STAND_IN_HOLD", "1"}});
+    EXPECT_EQ(ran.code, 0) << ran.out;
+    EXPECT_TRUE(Has(ran, "Update to 2.0.10 complete.\nPress Enter to close.")) << ran.out;
+    EXPECT_FALSE(Has(ran, "Could not remove")) << ran.out;
+    EXPECT_FALSE(door.exists(".grimby-maintenance"));
+}
+
 TEST_F(UpdateUnderWine, AMarkerThisRunDidNotMakeStaysAndStopsIt)
 {
     door.write(".grimby-maintenance", "left by a crashed run");
