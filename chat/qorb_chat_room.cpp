@@ -10,9 +10,13 @@
 
 #define ROOM_INPUT_MAX 160
 
-/* A local session has no carrier to lose; od_carrier reports none there. */
+/* A local session has no carrier to lose; od_carrier reports none there.
+ * A session the kit has stopped (time used up, sysop hang-up) refuses
+ * od_control_get: the room must leave then, or it spins through the short
+ * grace the game has for its exit steps, which then never run. */
 static int room_online(void)
 {
+    if (!od_control_get()) return 0;
     return od_control.remote_bps == 0 || od_carrier();
 }
 

@@ -9,6 +9,7 @@
 #include "ansiscreen.h"
 #include "chat_test.h"
 #include "ODInQue.h"
+#include "ODKrnl.h"
 #include "doorkit.h"
 #include "qorb_chat.h"
 #include "session.h"
@@ -192,4 +193,30 @@ TEST(ChatRoom, WorksInALocalSession)
     qc_unlock();
     EXPECT_TRUE(queued_or_sent);
     qorb_chat_stop();
+}
+
+// The sysop ends a local session while the room is open: the room leaves
+// at once, so the game's exit steps still run inside the kit's short grace.
+TEST(ChatRoom, LeavesWhenTheKitStopsALocalSession)
+{
+    EXPECT_EXIT(
+        {
+            ChatDir here;
+            FakeLobby lobby;
+            here.dir.write("chat.json", ChatJson("https://localhost:9"));
+            lobby.Install();
+            od_parse_cmd_line("-L -SILENT");
+            od_init();
+            od_control.inactivity_seconds = 0;
+            qorb_chat_start("Sysop", "1", "grimby");
+            if (qorb_chat_enabled() != 1) _Exit(90);
+            std::thread sysop([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                ODKrnlRequestShutdown(OD_REASON_RETURNED);
+            });
+            qorb_chat_room();
+            sysop.join();
+            _Exit(qc.in_chat == 0 ? 42 : 91);
+        },
+        ::testing::ExitedWithCode(42), "");
 }
