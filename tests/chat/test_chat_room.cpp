@@ -201,11 +201,11 @@ TEST(ChatRoom, WorksInALocalSession)
 // at once, so the game's exit steps still run inside the kit's short grace.
 TEST(ChatRoom, LeavesWhenTheKitStopsALocalSession)
 {
+    ChatDir here; // made here: the child ends with _Exit and cleans nothing
+    FakeLobby lobby;
+    here.dir.write("chat.json", ChatJson("https://localhost:9"));
     EXPECT_EXIT(
         {
-            ChatDir here;
-            FakeLobby lobby;
-            here.dir.write("chat.json", ChatJson("https://localhost:9"));
             lobby.Install();
             od_parse_cmd_line("-L -SILENT");
             od_init();
