@@ -10,9 +10,13 @@
 
 #define ROOM_INPUT_MAX 160
 
-/* A local session has no carrier to lose; od_carrier reports none there. */
+/* A local session has no carrier to lose; od_carrier reports none there.
+ * A session the kit has stopped (time used up, sysop hang-up) refuses
+ * od_control_get: the room must leave then, or it spins through the short
+ * grace the game has for its exit steps, which then never run. */
 static int room_online(void)
 {
+    if (!od_control_get()) return 0;
     return od_control.remote_bps == 0 || od_carrier();
 }
 
@@ -60,7 +64,6 @@ void qorb_chat_room(void)
 
     qc_lock();
     qc.in_chat = 1;
-    uint32_t seen = qc.generation + 1; /* nothing drawn yet */
     qc_unlock();
     qc_wake();
 
@@ -74,6 +77,10 @@ void qorb_chat_room(void)
 
     char input[ROOM_INPUT_MAX + 1] = "";
     int length = 0, dirty = 1, input_row = rows - 2;
+    /* No counter value can stand for "nothing drawn yet": a reply may move
+     * it onto any guess before the first pass. */
+    uint32_t seen = 0;
+    int full = 1;
     static char lines[QC_LINES][QC_LINE_SIZE];
 
     while (room_online()) {
@@ -82,7 +89,8 @@ void qorb_chat_room(void)
         uint32_t generation = qc.generation;
         int count = qc.line_count;
         char counts[160];
-        if (generation != seen) {
+        int draw = full || generation != seen;
+        if (draw) {
             memcpy(lines, qc.lines, sizeof lines);
             if (qc.online)
                 snprintf(counts, sizeof counts, "%d players online | %d BBSes | %d in chat",
@@ -92,7 +100,7 @@ void qorb_chat_room(void)
                          "Hub unavailable - reconnecting. Messages wait for delivery.");
         }
         qc_unlock();
-        if (generation != seen) {
+        if (draw) {
             od_set_cursor(2, 1);
             od_set_attrib(14);
             od_printf("%-*.*s", w, w, counts);
@@ -107,6 +115,7 @@ void qorb_chat_room(void)
 
         tODInputEvent event;
         seen = generation;
+        full = 0;
         dirty = 0;
         if (!od_get_input(&event, 100, GETIN_NORMAL)) continue;
         /* The kit decodes the DEL byte most terminals send for backspace
@@ -120,7 +129,7 @@ void qorb_chat_room(void)
         if (key == 13 || key == 10) {
             if (strcmp(input, "/quit") == 0) break;
             if (strcmp(input, "/who") == 0)
-                seen = generation + 1;
+                full = 1;
             else if (length > 0)
                 enqueue(input);
             input[0] = '\0';

@@ -2,6 +2,7 @@
 // editor, the commands, the queue and the ways out.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -9,6 +10,8 @@
 #include "ansiscreen.h"
 #include "chat_test.h"
 #include "ODInQue.h"
+#include "ODKrnl.h"
+#include "ODSync.h"
 #include "doorkit.h"
 #include "qorb_chat.h"
 #include "session.h"
@@ -191,5 +194,75 @@ TEST(ChatRoom, WorksInALocalSession)
     bool queued_or_sent = qc.queued == 1 || lobby.Count("message") == 1;
     qc_unlock();
     EXPECT_TRUE(queued_or_sent);
+    qorb_chat_stop();
+}
+
+// The sysop ends a local session while the room is open: the room leaves
+// at once, so the game's exit steps still run inside the kit's short grace.
+TEST(ChatRoom, LeavesWhenTheKitStopsALocalSession)
+{
+    ChatDir here; // made here: the child ends with _Exit and cleans nothing
+    FakeLobby lobby;
+    here.dir.write("chat.json", ChatJson("https://localhost:9"));
+    EXPECT_EXIT(
+        {
+            lobby.Install();
+            od_parse_cmd_line("-L -SILENT");
+            od_init();
+            od_control.inactivity_seconds = 0;
+            qorb_chat_start("Sysop", "1", "grimby");
+            if (qorb_chat_enabled() != 1) _Exit(90);
+            std::thread sysop([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                ODKrnlRequestShutdown(OD_REASON_RETURNED);
+            });
+            qorb_chat_room();
+            sysop.join();
+            _Exit(qc.in_chat == 0 ? 42 : 91);
+        },
+        ::testing::ExitedWithCode(42), "");
+}
+
+// A reply may land between the room's entry and its first pass, moving the
+// change counter onto whatever value the room first compares with; the
+// room must draw its first picture anyway, not wait for the next reply.
+static std::atomic<bool> g_bump_on_enter{false};
+static tODSyncHook g_enter_call;
+static void BumpThenEnter()
+{
+    if (g_bump_on_enter.exchange(false)) {
+        qc_lock();
+        qc.generation++;
+        qc_unlock();
+    }
+    if (g_enter_call) g_enter_call();
+}
+
+TEST(ChatRoom, FirstPictureIsDrawnWhateverTheChangeCounterDid)
+{
+    ChatDir here;
+    FakeLobby lobby;
+    lobby.reply = "{\"players\":3,\"bbses\":2,\"chatting\":1,\"cursor\":4,\"lines\":[\"Bob@Far BBS: hello\"]}";
+    Caller caller;
+    StartRoomSession(&caller, &here, &lobby, 25);
+    for (int waited = 0; waited < 5000 && lobby.Count("poll") < 1; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the reply is applied
+    {
+        std::lock_guard<std::mutex> lock(lobby.mutex);
+        lobby.block_ms = 1500; // the room's own poll brings nothing new for a while
+    }
+    g_enter_call = pfODSyncEnterCall;
+    pfODSyncEnterCall = BumpThenEnter;
+    g_bump_on_enter = true;
+    std::thread script([&] {
+        caller.WaitFor("Bob@Far BBS: hello", 1000);
+        caller.link.Send("\x1b");
+    });
+    qorb_chat_room();
+    script.join();
+    pfODSyncEnterCall = g_enter_call;
+    for (int waited = 0; waited < 5000 && lobby.Count("poll") < 3; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     qorb_chat_stop();
 }
