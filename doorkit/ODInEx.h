@@ -49,6 +49,10 @@ extern tODProcessExitFunc pfODProcessExit;
 
 /* The OS half of ODInitError: shows the text under the title, returns. */
 void ODInExShowFatalError(const char *title, const char *text);
+/* Where fatal start-up messages go: ODInExShowFatalError unless a test
+ * sends them elsewhere (a message box would wait on a shared desktop). */
+typedef void (*tODShowFatalFunc)(const char *title, const char *text);
+extern tODShowFatalFunc pfODShowFatalError;
 
 /* Sends od_control.modem_exit_command to the modem (exit without hang-up). */
 void ODInExDisableDTR(void);

@@ -75,6 +75,8 @@ void ODProcessExit(int exit_code)
     ODDefaultProcessExit(exit_code);
 }
 
+tODShowFatalFunc pfODShowFatalError = ODInExShowFatalError;
+
 /* Shows a start-up message as the fatal error box does, without ending. */
 static void ODInExShowMessage(const char *message)
 {
@@ -92,7 +94,7 @@ static void ODInExShowMessage(const char *message)
         text = (char *)malloc(size);
         if (text) snprintf(text, size, "%s%s", message, szHint);
     }
-    ODInExShowFatalError(title, text ? text : message);
+    pfODShowFatalError(title, text ? text : message);
     free(text);
 }
 
