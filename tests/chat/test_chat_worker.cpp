@@ -41,6 +41,24 @@ void SetInChat(int in_chat)
     qc_unlock();
 }
 
+// Asks the worker to end as the game's stop does; it then sends its leave.
+void AskWorkerToStop()
+{
+    qc_lock();
+    qc.stopping = 1;
+    qc_unlock();
+}
+
+// Starts the chat, lets the script's virtual time run until the worker has
+// said goodbye, and stops it.
+void RunUntilLeave(FakeLobby &lobby)
+{
+    qorb_chat_start("Ann", "7", "grimby");
+    ASSERT_EQ(qorb_chat_enabled(), 1);
+    WaitFor([&] { return lobby.Count("leave") > 0; });
+    qorb_chat_stop();
+}
+
 } // namespace
 
 TEST(ChatStart, OnlyACompleteEnabledSettingsFileStartsTheChat)
@@ -121,17 +139,10 @@ TEST(ChatWorker, PollsEveryTenSecondsIdleAndEveryTwoInTheRoom)
     naps.script = [](uint64_t now) {
         if (now == 25000) SetInChat(1);
         if (now == 31000) SetInChat(0);
-        if (now == 45000) {
-            qc_lock();
-            qc.stopping = 1;
-            qc_unlock();
-        }
+        if (now == 45000) AskWorkerToStop();
     };
     naps.Install();
-    qorb_chat_start("Ann", "7", "grimby");
-    ASSERT_EQ(qorb_chat_enabled(), 1);
-    WaitFor([&] { return lobby.Count("leave") > 0; });
-    qorb_chat_stop();
+    RunUntilLeave(lobby);
 
     std::vector<std::string> seen;
     for (const LobbyRequest &r : lobby.Requests())
@@ -166,17 +177,10 @@ TEST(ChatWorker, QueuedMessagesWaitOutAnOutageInOrder)
             std::lock_guard<std::mutex> lock(lobby.mutex);
             lobby.down = false;
         }
-        if (now == 20000) {
-            qc_lock();
-            qc.stopping = 1;
-            qc_unlock();
-        }
+        if (now == 20000) AskWorkerToStop();
     };
     naps.Install();
-    qorb_chat_start("Ann", "7", "grimby");
-    ASSERT_EQ(qorb_chat_enabled(), 1);
-    WaitFor([&] { return lobby.Count("leave") > 0; });
-    qorb_chat_stop();
+    RunUntilLeave(lobby);
 
     std::vector<std::string> seen;
     for (const LobbyRequest &r : lobby.Requests())

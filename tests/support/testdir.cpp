@@ -36,21 +36,33 @@ std::string TestDir::path(const std::string &name) const
     return (fs::path(root_) / name).string();
 }
 
+std::string TestReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool TestWriteFile(const std::string &path, const std::string &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    out.close();
+    return !out.fail();
+}
+
 std::string TestDir::write(const std::string &name, const std::string &bytes) const
 {
     std::string p = path(name);
     fs::create_directories(fs::path(p).parent_path());
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    TestWriteFile(p, bytes);
     return p;
 }
 
 std::string TestDir::read(const std::string &name) const
 {
-    std::ifstream in(path(name), std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return TestReadFile(path(name));
 }
 
 std::string TestDir::mkdir(const std::string &name) const

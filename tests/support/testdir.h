@@ -4,6 +4,11 @@
 
 #include <string>
 
+// A whole file's bytes ("" when it cannot be read), and a file written
+// with exactly these bytes (false when it could not be).
+std::string TestReadFile(const std::string &path);
+bool TestWriteFile(const std::string &path, const std::string &bytes);
+
 class TestDir {
 public:
     TestDir();

@@ -52,18 +52,6 @@ std::string BuildPath(const std::string &path)
 #endif
 }
 
-std::string ReadAll(const std::string &path)
-{
-    std::string bytes;
-    FILE *file = fopen(path.c_str(), "rb");
-    if (!file) return bytes;
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
-    fclose(file);
-    return bytes;
-}
-
 }  // namespace
 
 TEST(UpdateManifest, AGoodManifestGivesEveryValue)
@@ -173,8 +161,8 @@ TEST(UpdateReadFile, TheWholeFileWithinTheLimitOrNothing)
 // changed manifest is ever parsed.
 TEST(UpdateSignature, EveryFlippedByteIsRejectedBeforeParsing)
 {
-    std::string manifest = ReadAll(BuildPath(GRIMBY_BINARY_DIR "/tests/update/sample.txt"));
-    std::string signature = ReadAll(BuildPath(GRIMBY_BINARY_DIR "/tests/update/sample.sig"));
+    std::string manifest = TestReadFile(BuildPath(GRIMBY_BINARY_DIR "/tests/update/sample.txt"));
+    std::string signature = TestReadFile(BuildPath(GRIMBY_BINARY_DIR "/tests/update/sample.sig"));
     if (manifest.empty()) GTEST_SKIP() << "this build embeds a publisher's key; no test signature";
     ASSERT_EQ(signature.size(), 384u);
     auto accept = [](const std::string &m, const std::string &s) {

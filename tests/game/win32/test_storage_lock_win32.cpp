@@ -49,26 +49,6 @@ DWORD wait_worker(HANDLE process)
     return code;
 }
 
-std::string read_all(const char *path)
-{
-    std::string text;
-    FILE *in = fopen(path, "rb");
-    if (!in) return text;
-    char buffer[64];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, in)) > 0) text.append(buffer, n);
-    fclose(in);
-    return text;
-}
-
-void write_all(const char *path, const std::string &text)
-{
-    FILE *out = fopen(path, "wb");
-    if (!out) return;
-    fwrite(text.data(), 1, text.size(), out);
-    fclose(out);
-}
-
 } // namespace
 
 // The worker side. Jobs:
@@ -91,16 +71,16 @@ TEST(WriteLockWorkerWin32, Job)
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
             ASSERT_NE(inside, INVALID_HANDLE_VALUE) << "two holders of the write lock at once";
             CloseHandle(inside);
-            int n = atoi(read_all("data\\counter").c_str());
+            int n = atoi(TestReadFile("data\\counter").c_str());
             Sleep(3);
-            write_all("data\\counter", std::to_string(n + 1));
+            TestWriteFile("data\\counter", std::to_string(n + 1));
             ASSERT_TRUE(DeleteFileA("data\\inside"));
             write_lock_release();
             Sleep(10);
         }
     } else if (strcmp(job, "hold") == 0) {
         ASSERT_EQ(write_lock_take(), 1);
-        write_all("holding", "1");
+        TestWriteFile("holding", "1");
         Sleep(INFINITE);
     } else if (strcmp(job, "crash") == 0) {
         ASSERT_EQ(write_lock_take(), 1);

@@ -1,5 +1,6 @@
 // test_ca_win32.cpp -- a test CA into the Wine prefix's CurrentUser Root store.
 #include "test_ca_win32.h"
+#include "testdir.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -11,13 +12,7 @@
 
 bool TestTrustCaInWinePrefix(const char *pem_path)
 {
-    FILE *file = fopen(pem_path, "rb");
-    if (!file) return false;
-    std::string pem;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) pem.append(buffer, got);
-    fclose(file);
+    std::string pem = TestReadFile(pem_path);
     // The first certificate only: the decoder would stop at the second one.
     size_t end = pem.find("-----END CERTIFICATE-----");
     if (end == std::string::npos) return false;
