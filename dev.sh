@@ -23,7 +23,7 @@ NATIVE_PACKAGES=(g++ libgtest-dev libcurl4-openssl-dev libcpp-httplib-dev libssl
 NATIVE_TEST_PACKAGES=(ansilove inetutils-telnet tmux curl)
 RELEASE_PACKAGES=(nginx)   # the hub benchmark's yardstick
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libgtest-dev openssl)
-WINDOWS_TEST_PACKAGES=(wine wine64 fonts-wine xvfb openbox xdotool imagemagick x11-utils)
+WINDOWS_TEST_PACKAGES=(wine wine64 fonts-wine xvfb openbox xdotool imagemagick x11-utils procps)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 as_root() {
@@ -112,6 +112,16 @@ start_wine() {
   mkdir -p "$WINEPREFIX"
   wineserver -p 2>/dev/null || true
   tools/wine-run cmd /c exit >/dev/null 2>&1 || true
+  # Wine's desktop process inherits the standard handles of the program
+  # that starts it; started by a test, it would hold the test runner's pipe
+  # open past the test's end (a pass that times out). The keeper starts it
+  # first, with nothing on its handles, and keeps it for the whole run.
+  tools/wine-run build/win64/tests/desktop-keeper.exe </dev/null >/dev/null 2>&1 &
+  local i
+  for i in $(seq 1 50); do
+    pgrep -f 'explorer.exe /desktop' >/dev/null && break
+    sleep 0.1
+  done
 }
 
 stop_wine_and_display() {
@@ -138,18 +148,33 @@ cmd_test() {
   start_wine
   trap stop_wine_and_display EXIT
   # Native tests run once: a flake there is a fault to find, not to retry.
-  ctest --preset native || status=1
+  ctest --preset native --output-log build/native/ctest.log || status=1
   # The Wine preset runs a failed test once more: under load Wine has been
   # seen to end a test program before it printed a byte. The first
   # failure's output stays in the log, and a test that fails twice fails.
-  ctest --preset win64 || status=1
+  ctest --preset win64 --output-log build/win64/ctest.log || status=1
   stop_wine_and_display
   trap - EXIT
   cmd_fuzz 30 || status=1
+  test_summary
   if [ $status -ne 0 ]; then
     echo "dev.sh: tests failed"
   fi
   return $status
+}
+
+# The fuzzers' output is long: what failed, and what passed only on its
+# second try, is said again at the very end where a reader looks first.
+test_summary() {
+  local preset
+  echo "dev.sh: summary"
+  for preset in native win64; do
+    local log="build/$preset/ctest.log"
+    [ -f "$log" ] || { echo "  $preset: no test log"; continue; }
+    grep -E '^[0-9]+% tests passed' "$log" | sed "s/^/  $preset: /" || true
+    grep -E '\*\*\*(Failed|Timeout|Exception)|\(Failed\)|\(Timeout\)|Not Run' "$log" |
+      sed "s/^ */  $preset: /" || true
+  done
 }
 
 # Each fuzzer grows its corpus in build/fuzz/corpus/, starting from the
@@ -168,7 +193,11 @@ cmd_fuzz() {
       -artifact_prefix="findings/$fuzzer-" -print_final_stats=1 \
       "corpus/$fuzzer" "../../tests/fuzz/seeds/$fuzzer") || status=1
   done
-  [ $status -eq 0 ] || echo "dev.sh: the fuzzers found something: build/fuzz/findings/"
+  if [ $status -eq 0 ]; then
+    echo "dev.sh: the fuzzers found nothing"
+  else
+    echo "dev.sh: the fuzzers found something: build/fuzz/findings/"
+  fi
   return $status
 }
 
