@@ -93,9 +93,9 @@ int ODGetInNextEvent(tODInputEvent *event, const tODTimer *timer, const tODDeadl
          * sysop request and a signal all end the wait) brought no event
          * and leaves the checkpoint only the clock's duties, which keep
          * the kernel's 250 ms period: most idle slices are their wait
-         * alone. On the virtual clock a wait takes no real time, and the
-         * checkpoint of every slice keeps virtual time from racing ahead
-         * of a test's real one. */
+         * alone. On the virtual clock every slice looks: its time passes
+         * in a thousandth of the real time (the wait's pause), and the
+         * kernel's duties keep step with it. */
         look = !(seen & ODCOM_LINE_QUIET) || (seen & ODCOM_WAKE_SEEN) || ODTimerElapsed(&RunKernelTimer) ||
                ODPlatClockIsVirtual();
         if (!look) {

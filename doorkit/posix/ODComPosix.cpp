@@ -22,6 +22,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 char szODComDoor32Library[260] = ODCOM_DOOR32_LIBRARY;
@@ -68,12 +69,18 @@ void ODComPlatFree(ODComPort *port)
 /* ---- helpers ---- */
 
 /* poll() that survives signals, on the kit clock: on the virtual clock it
- * looks without blocking and moves the clock on by the wait instead. */
+ * looks without blocking and moves the clock on by the wait instead,
+ * pausing a thousandth of it for real, so that virtual time keeps a pace a
+ * test's real-time waits can rely on however fast the machine. */
 static int ODComPoll(struct pollfd *fds, int count, uint32_t wait_ms)
 {
     if (ODPlatClockIsVirtual() && wait_ms != OD_WAIT_FOREVER) {
         int n = poll(fds, (nfds_t)count, 0);
-        if (n == 0 && wait_ms > 0) ODPlatClockAdvance(wait_ms);
+        if (n == 0 && wait_ms > 0) {
+            ODPlatClockAdvance(wait_ms);
+            struct timespec pause = {0, (long)wait_ms * 1000L};
+            nanosleep(&pause, nullptr);
+        }
         return n;
     }
     uint64_t start = ODPlatTickMs();
