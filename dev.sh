@@ -7,7 +7,7 @@
 #                                 run every test natively and under Wine, then
 #                                 each fuzzer for 30 s
 #   ./dev.sh build PRESET         install what PRESET needs and build it
-#                                 (native, release, win64, win32, fuzz)
+#                                 (native, release, bench, win64, win32, fuzz)
 #   ./dev.sh fuzz [SECONDS]       build the fuzzers and run each for SECONDS
 #                                 (default 60); non-zero on a finding
 set -euo pipefail
@@ -21,7 +21,7 @@ BASE_PACKAGES=(cmake ninja-build pkg-config)
 NATIVE_PACKAGES=(g++ libgtest-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev
                  libsqlite3-dev openssl ca-certificates)
 NATIVE_TEST_PACKAGES=(ansilove inetutils-telnet tmux curl)
-RELEASE_PACKAGES=(nginx)   # the hub benchmark's yardstick
+BENCH_PACKAGES=(nginx)   # the hub benchmark's yardstick
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libgtest-dev openssl)
 WINDOWS_TEST_PACKAGES=(wine wine64 fonts-wine xvfb openbox xdotool imagemagick x11-utils procps)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
@@ -66,10 +66,11 @@ ensure_packages() {
 preset_packages() {
   case "$1" in
     native)       echo "${BASE_PACKAGES[@]} ${NATIVE_PACKAGES[@]} ${NATIVE_TEST_PACKAGES[@]}" ;;
-    release)      echo "${BASE_PACKAGES[@]} ${NATIVE_PACKAGES[@]} ${RELEASE_PACKAGES[@]}" ;;
+    release)      echo "${BASE_PACKAGES[@]} ${NATIVE_PACKAGES[@]}" ;;
+    bench)        echo "${BASE_PACKAGES[@]} ${NATIVE_PACKAGES[@]} ${BENCH_PACKAGES[@]}" ;;
     win64|win32)  echo "${BASE_PACKAGES[@]} ${WINDOWS_PACKAGES[@]}" ;;
     fuzz)         echo "${BASE_PACKAGES[@]} ${NATIVE_PACKAGES[@]} ${FUZZ_PACKAGES[@]}" ;;
-    *) echo "dev.sh: unknown preset '$1' (native, release, win64, win32, fuzz)" >&2; exit 2 ;;
+    *) echo "dev.sh: unknown preset '$1' (native, release, bench, win64, win32, fuzz)" >&2; exit 2 ;;
   esac
 }
 
@@ -139,6 +140,7 @@ cmd_test() {
   ensure_packages "${WINDOWS_TEST_PACKAGES[@]}"
   build native
   build release
+  build bench
   build win64
   build win32
   local status=0
