@@ -26,6 +26,30 @@ static const char *UpdateHubHost(void)
     return GRIMBY_HUB_HOST;
 }
 
+/* Set by Ctrl+C, Ctrl+Break or the console closing: the run stops at its
+ * next safe point and removes what it made. */
+static volatile LONG lUpdateCancelled;
+/* Signalled once the run has removed what it made: the console's close
+ * waits for it (Windows allows a few seconds) before the process ends. */
+static HANDLE hUpdateCleanedUp;
+
+static int UpdateCancelled(void)
+{
+    return InterlockedCompareExchange(&lUpdateCancelled, 0, 0) != 0;
+}
+
+/* Ctrl+C and Ctrl+Break never end the program where it stands: once the
+ * work directory or the marker exists that would leave them behind, and a
+ * marker left behind keeps every caller out. Before the marker they cancel
+ * the run; while the installer runs they are ignored. */
+static BOOL WINAPI UpdateBreak(DWORD event)
+{
+    InterlockedExchange(&lUpdateCancelled, 1);
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && hUpdateCleanedUp)
+        WaitForSingleObject(hUpdateCleanedUp, 4000);
+    return TRUE;
+}
+
 int fetch(const char *url, const char *path, unsigned long limit)
 {
     static BYTE chunk[32768];
@@ -80,6 +104,7 @@ int fetch(const char *url, const char *path, unsigned long limit)
     if (file == INVALID_HANDLE_VALUE) goto done;
     for (;;) {
         DWORD got = 0, written = 0;
+        if (UpdateCancelled()) goto done;
         if (!WinHttpReadData(request, chunk, sizeof chunk, &got)) goto done;
         if (got == 0) break;
         if (total + got > limit) {
@@ -99,7 +124,8 @@ done:
     if (connection) WinHttpCloseHandle(connection);
     if (session) WinHttpCloseHandle(session);
     if (!ok) {
-        printf("Download failed (HTTP %lu, Windows %lu).\n", (unsigned long)status, (unsigned long)error);
+        if (UpdateCancelled()) printf("Cancelled.\n");
+        else printf("Download failed (HTTP %lu, Windows %lu).\n", (unsigned long)status, (unsigned long)error);
         DeleteFileA(path);
     }
     return ok;
@@ -116,13 +142,6 @@ static void UpdateReadLine(char line[16])
         while ((c = getchar()) != EOF && c != '\n') {
         }
     }
-}
-
-/* While the installer runs, Ctrl+C must not end the updater: it would leave
- * the marker behind and keep every caller out until the sysop noticed. */
-static BOOL WINAPI UpdateIgnoreBreak(DWORD event)
-{
-    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
 }
 
 static int UpdateGameRunning(void)
@@ -211,6 +230,8 @@ int main(int argc, char **argv)
     snprintf(marker, sizeof marker, "%s\\%s", directory, szUpdateMarkerName);
     DWORD temp_length = GetTempPathA(sizeof temp, temp);
     if (temp_length == 0 || temp_length > MAX_PATH || !GetTempFileNameA(temp, "GUP", 0, work)) return 1;
+    hUpdateCleanedUp = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(UpdateBreak, TRUE);
     if (!DeleteFileA(work) || !CreateDirectoryA(work, nullptr)) return 1;
     if (snprintf(manifest_path, sizeof manifest_path, "%s\\release.txt", work) >= (int)sizeof manifest_path ||
         snprintf(signature_path, sizeof signature_path, "%s\\release.sig", work) >= (int)sizeof signature_path ||
@@ -255,7 +276,7 @@ int main(int argc, char **argv)
         printf("Download and install this update? Y/N [N]: ");
         fflush(stdout);
         UpdateReadLine(answer);
-        if (answer[0] != 'Y' && answer[0] != 'y') {
+        if ((answer[0] != 'Y' && answer[0] != 'y') || UpdateCancelled()) {
             printf("Cancelled.\n");
             failed = 0;
             goto end;
@@ -264,6 +285,10 @@ int main(int argc, char **argv)
     if (!fetch(manifest.url, package, manifest.size)) goto end;
     if (!update_package_ok(package, manifest.size, manifest.sha256)) {
         printf("Download hash / size mismatch.\n");
+        goto end;
+    }
+    if (UpdateCancelled()) {
+        printf("Cancelled.\n");
         goto end;
     }
     {
@@ -278,7 +303,6 @@ int main(int argc, char **argv)
          * without sharing would make it look absent and admit callers. */
         CloseHandle(made);
         marker_made = 1;
-        SetConsoleCtrlHandler(UpdateIgnoreBreak, TRUE);
     }
     if (UpdateGameRunning()) {
         printf("A GRIMBY session is active. Nothing replaced; retry when callers finish.\n");
@@ -298,7 +322,7 @@ end:
     UpdateRemove(manifest_path, 0);
     UpdateRemove(signature_path, 0);
     UpdateRemove(work, 1);
-    if (marker_made) SetConsoleCtrlHandler(UpdateIgnoreBreak, FALSE);
+    if (hUpdateCleanedUp) SetEvent(hUpdateCleanedUp);
     if (failed) printf("Update not installed.\n");
     if (!check) {
         char line[16];

@@ -15,6 +15,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <memory>
@@ -127,6 +128,53 @@ private:
     std::atomic<bool> stopping_{false};
 };
 
+// A hub that hands out a release at once and its package slowly, 4 KiB
+// every 50 ms; once the package is under way it creates the file flag.
+class TrickleHub {
+public:
+    TrickleHub(const std::string &dir, const std::string &flag)
+        : server_((dir + "/cert.pem").c_str(), (dir + "/key.pem").c_str())
+    {
+        server_.Get("/updates/grimby/windows-x64.txt", [this](const httplib::Request &, httplib::Response &r) {
+            r.set_content(manifest_, "text/plain");
+        });
+        server_.Get("/updates/grimby/windows-x64.sig", [this](const httplib::Request &, httplib::Response &r) {
+            r.set_content(signature_, "application/octet-stream");
+        });
+        server_.Get("/updates/packages/.*", [this, flag](const httplib::Request &, httplib::Response &r) {
+            r.set_content_provider(kSize, "application/octet-stream",
+                                   [this, flag](size_t offset, size_t, httplib::DataSink &sink) {
+                                       if (offset > 0) Spill(flag, "");
+                                       usleep(50000);
+                                       static const std::string chunk(4096, 'x');
+                                       return !stopping_ && sink.write(chunk.data(), std::min(chunk.size(), kSize - offset));
+                                   });
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    ~TrickleHub()
+    {
+        stopping_ = true;
+        server_.stop();
+        thread_.join();
+    }
+    void Serve(const std::string &manifest, const std::string &signature)
+    {
+        manifest_ = manifest;
+        signature_ = signature;
+    }
+    std::string host() const { return "localhost:" + std::to_string(port_); }
+    static constexpr size_t kSize = 4000000;
+
+private:
+    httplib::SSLServer server_;
+    std::string manifest_, signature_;
+    int port_ = -1;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+};
+
 // Everything the runs share: the win64 build, the test CA and the server.
 struct Bench {
     std::string win64, temp_dir;
@@ -216,7 +264,9 @@ protected:
     {
         std::vector<std::string> before = WorkDirs();
         env.push_back({"GRIMBY_UPDATE_TEST_HOST", host.empty() ? bench->host : host});
-        std::vector<std::string> argv = {GRIMBY_SOURCE_DIR "/tools/wine-run", door.path("GRIMBY-UPDATE.exe")};
+        std::vector<std::string> argv = {GRIMBY_SOURCE_DIR "/tools/wine-run"};
+        argv.insert(argv.end(), wrapper.begin(), wrapper.end());
+        argv.push_back(wrapper.empty() ? door.path("GRIMBY-UPDATE.exe") : WinPath(door.path("GRIMBY-UPDATE.exe")));
         if (!args.empty()) argv.push_back(args);
         Ran ran = Run(argv, input, env);
         // Its standard output is in text mode: CR LF line ends.
@@ -225,6 +275,8 @@ protected:
         return ran;
     }
     bool Installed() { return door.exists("stand-in-installer.log"); }
+    // Windows programs the updater runs under (console-break).
+    std::vector<std::string> wrapper;
 };
 
 bool Has(const Ran &ran, const std::string &text)
@@ -394,6 +446,27 @@ TEST_F(UpdateUnderWine, TamperedAndHostileReleasesInstallNothing)
         EXPECT_FALSE(Installed()) << c.name;
         EXPECT_FALSE(door.exists(".grimby-maintenance")) << c.name;
     }
+}
+
+// Ctrl+C in the middle of the download: the run stops there and leaves
+// nothing (no work directory, no marker, no installer run).
+TEST_F(UpdateUnderWine, CtrlCDuringTheDownloadCancelsAndLeavesNothing)
+{
+    std::string flag = door.path("downloading");
+    TrickleHub trickle(bench->hub->dir(), flag);
+    std::string manifest = Manifest();
+    for (size_t at; (at = manifest.find(bench->host)) != std::string::npos;)
+        manifest.replace(at, bench->host.size(), trickle.host());
+    size_t size_at = manifest.find("size=");
+    manifest.replace(size_at, manifest.find('\n', size_at) - size_at, "size=" + std::to_string(TrickleHub::kSize));
+    trickle.Serve(manifest, Sign(bench->key_pem, manifest, bench->dir->root()));
+    wrapper = {bench->win64 + "/tests/console-break.exe", WinPath(flag)};
+    Ran ran = Update("", "y\n\n", {}, trickle.host());
+    EXPECT_EQ(ran.code, 1) << ran.out;
+    EXPECT_TRUE(Has(ran, "Download and install this update? Y/N [N]: Cancelled.\nUpdate not installed.\n")) << ran.out;
+    EXPECT_TRUE(door.exists("downloading")) << "the break came before the download";
+    EXPECT_FALSE(Installed());
+    EXPECT_FALSE(door.exists(".grimby-maintenance"));
 }
 
 // The wire: a server that redirects, one whose certificate this prefix
