@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <stddef.h>
 #include <string>
 
 // A CA, a server certificate for "localhost" signed by it, and a second CA
@@ -27,6 +28,10 @@ struct TestHttpsReply {
     std::string body;
     std::string location;  // a Location header when set
     int stall_ms = 0;      // wait this long (or until Stop) before answering
+    // When set, the body is this many bytes sent 4 KiB at a time, one piece
+    // every trickle_ms (until Stop), in place of body.
+    size_t trickle_size = 0;
+    int trickle_ms = 0;
 };
 
 using TestHttpsHandler = std::function<TestHttpsReply(const TestHttpsRequest &)>;

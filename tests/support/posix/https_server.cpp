@@ -1,11 +1,14 @@
 // https_server.cpp -- the test HTTPS server over cpp-httplib and OpenSSL.
+#ifndef CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_OPENSSL_SUPPORT
+#endif
 #include "https_server.h"
 
 #include <httplib.h>
 #include <openssl/ssl.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -91,7 +94,22 @@ bool TestHttpsServer::Start(const TestTlsFiles &files, TestHttpsHandler handler,
         }
         response.status = out.status;
         if (!out.location.empty()) response.set_header("Location", out.location);
-        response.set_content(out.body, "application/json");
+        if (!out.trickle_size) {
+            response.set_content(out.body, "application/json");
+            return;
+        }
+        size_t size = out.trickle_size;
+        int every_ms = out.trickle_ms;
+        response.set_content_provider(size, "application/octet-stream",
+                                      [impl, size, every_ms](size_t offset, size_t, httplib::DataSink &sink) {
+                                          std::unique_lock<std::mutex> lock(impl->mutex);
+                                          if (impl->stopping.wait_for(lock, std::chrono::milliseconds(every_ms),
+                                                                      [impl] { return impl->stop; }))
+                                              return false;
+                                          lock.unlock();
+                                          static const std::string piece(4096, 'x');
+                                          return sink.write(piece.data(), std::min(piece.size(), size - offset));
+                                      });
     };
     impl->server->Post(".*", serve);
     impl->server->Get(".*", serve);

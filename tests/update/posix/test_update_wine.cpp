@@ -13,19 +13,15 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include <httplib.h>
-
-#include <algorithm>
-#include <atomic>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "hub_process.h"
+#include "https_server.h"
 #include "testdir.h"
 
 namespace {
@@ -98,82 +94,17 @@ std::string Sign(const std::string &pem_path, const std::string &bytes, const st
     return Slurp(dir + "/signed");
 }
 
-// Hubs that misbehave, on 127.0.0.1 with a certificate for localhost: one
-// that answers everything with a redirect, one that takes the request and
-// never answers.
-class BadHub {
-public:
-    BadHub(const std::string &dir, const std::string &redirect_to)
-        : server_((dir + "/cert.pem").c_str(), (dir + "/key.pem").c_str())
-    {
-        server_.Get(".*", [this, redirect_to](const httplib::Request &request, httplib::Response &response) {
-            while (redirect_to.empty() && !stopping_) usleep(20000);
-            response.set_redirect(redirect_to + request.path);
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-    }
-    ~BadHub()
-    {
-        stopping_ = true;
-        server_.stop();
-        thread_.join();
-    }
-    std::string host() const { return "localhost:" + std::to_string(port_); }
+// Servers that misbehave (tests/support's HTTPS server) use the hub's
+// certificate, which the prefix trusts.
+TestTlsFiles HubTls(const HubProcess &hub)
+{
+    return {hub.ca_file(), hub.dir() + "/cert.pem", hub.dir() + "/key.pem", ""};
+}
 
-private:
-    httplib::SSLServer server_;
-    int port_ = -1;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
-};
-
-// A hub that hands out a release at once and its package slowly, 4 KiB
-// every 50 ms; once the package is under way it creates the file flag.
-class TrickleHub {
-public:
-    TrickleHub(const std::string &dir, const std::string &flag)
-        : server_((dir + "/cert.pem").c_str(), (dir + "/key.pem").c_str())
-    {
-        server_.Get("/updates/grimby/windows-x64.txt", [this](const httplib::Request &, httplib::Response &r) {
-            r.set_content(manifest_, "text/plain");
-        });
-        server_.Get("/updates/grimby/windows-x64.sig", [this](const httplib::Request &, httplib::Response &r) {
-            r.set_content(signature_, "application/octet-stream");
-        });
-        server_.Get("/updates/packages/.*", [this, flag](const httplib::Request &, httplib::Response &r) {
-            r.set_content_provider(kSize, "application/octet-stream",
-                                   [this, flag](size_t offset, size_t, httplib::DataSink &sink) {
-                                       if (offset > 0) Spill(flag, "");
-                                       usleep(50000);
-                                       static const std::string chunk(4096, 'x');
-                                       return !stopping_ && sink.write(chunk.data(), std::min(chunk.size(), kSize - offset));
-                                   });
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-    }
-    ~TrickleHub()
-    {
-        stopping_ = true;
-        server_.stop();
-        thread_.join();
-    }
-    void Serve(const std::string &manifest, const std::string &signature)
-    {
-        manifest_ = manifest;
-        signature_ = signature;
-    }
-    std::string host() const { return "localhost:" + std::to_string(port_); }
-    static constexpr size_t kSize = 4000000;
-
-private:
-    httplib::SSLServer server_;
-    std::string manifest_, signature_;
-    int port_ = -1;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
-};
+std::string LocalHost(const TestHttpsServer &server)
+{
+    return "localhost:" + std::to_string(server.port());
+}
 
 // Everything the runs share: the win64 build, the test CA and the server.
 struct Bench {
@@ -452,16 +383,31 @@ TEST_F(UpdateUnderWine, TamperedAndHostileReleasesInstallNothing)
 // nothing (no work directory, no marker, no installer run).
 TEST_F(UpdateUnderWine, CtrlCDuringTheDownloadCancelsAndLeavesNothing)
 {
-    std::string flag = door.path("downloading");
-    TrickleHub trickle(bench->hub->dir(), flag);
-    std::string manifest = Manifest();
+    // A hub that hands out the release at once and its package slowly, and
+    // lets the Ctrl+C go once the package is asked for.
+    const size_t size = 4000000;
+    std::string manifest, signature, flag = door.path("downloading");
+    TestHttpsServer trickle;
+    ASSERT_TRUE(trickle.Start(HubTls(*bench->hub), [&](const TestHttpsRequest &request) {
+        TestHttpsReply reply;
+        if (request.path.find(".txt") != std::string::npos) reply.body = manifest;
+        else if (request.path.find(".sig") != std::string::npos) reply.body = signature;
+        else {
+            Spill(flag, "");
+            reply.trickle_size = size;
+            reply.trickle_ms = 50;
+        }
+        return reply;
+    }));
+    manifest = Manifest();
     for (size_t at; (at = manifest.find(bench->host)) != std::string::npos;)
-        manifest.replace(at, bench->host.size(), trickle.host());
+        manifest.replace(at, bench->host.size(), LocalHost(trickle));
     size_t size_at = manifest.find("size=");
-    manifest.replace(size_at, manifest.find('\n', size_at) - size_at, "size=" + std::to_string(TrickleHub::kSize));
-    trickle.Serve(manifest, Sign(bench->key_pem, manifest, bench->dir->root()));
+    manifest.replace(size_at, manifest.find('\n', size_at) - size_at, "size=" + std::to_string(size));
+    signature = Sign(bench->key_pem, manifest, bench->dir->root());
+
     wrapper = {bench->win64 + "/tests/console-break.exe", WinPath(flag)};
-    Ran ran = Update("", "y\n\n", {}, trickle.host());
+    Ran ran = Update("", "y\n\n", {}, LocalHost(trickle));
     EXPECT_EQ(ran.code, 1) << ran.out;
     EXPECT_TRUE(Has(ran, "Download and install this update? Y/N [N]: Cancelled.\nUpdate not installed.\n")) << ran.out;
     EXPECT_TRUE(door.exists("downloading")) << "the break came before the download";
@@ -473,8 +419,14 @@ TEST_F(UpdateUnderWine, CtrlCDuringTheDownloadCancelsAndLeavesNothing)
 // does not trust, one that accepts and never answers.
 TEST_F(UpdateUnderWine, RedirectsUntrustedCertificatesAndStallsFail)
 {
-    BadHub redirecting(bench->hub->dir(), "https://" + bench->host);
-    Ran redirected = Update("--check", "", {}, redirecting.host());
+    TestHttpsServer redirecting;
+    ASSERT_TRUE(redirecting.Start(HubTls(*bench->hub), [](const TestHttpsRequest &request) {
+        TestHttpsReply reply;
+        reply.status = 302;
+        reply.location = "https://" + bench->host + request.path;
+        return reply;
+    }));
+    Ran redirected = Update("--check", "", {}, LocalHost(redirecting));
     EXPECT_EQ(redirected.code, 1) << redirected.out;
     EXPECT_TRUE(Has(redirected, "Download failed (HTTP 302, Windows ")) << redirected.out;
 
@@ -487,8 +439,13 @@ TEST_F(UpdateUnderWine, RedirectsUntrustedCertificatesAndStallsFail)
 
     // Past the handshake: the request is taken and never answered, so the
     // 30-second receive time-out ends the run.
-    BadHub stalling(bench->hub->dir(), "");
-    Ran stalled = Update("--check", "", {}, stalling.host());
+    TestHttpsServer stalling;
+    ASSERT_TRUE(stalling.Start(HubTls(*bench->hub), [](const TestHttpsRequest &) {
+        TestHttpsReply reply;
+        reply.stall_ms = 120000;  // until the server stops
+        return reply;
+    }));
+    Ran stalled = Update("--check", "", {}, LocalHost(stalling));
     EXPECT_EQ(stalled.code, 1) << stalled.out;
     EXPECT_TRUE(Has(stalled, "Download failed (HTTP 0, Windows ")) << stalled.out;
     EXPECT_TRUE(Has(stalled, "Update not installed.\n")) << stalled.out;
