@@ -1,9 +1,11 @@
-/* bench_net.h -- what the benchmark programs share: the monotonic clock in
- * microseconds, percentiles, a loopback TCP pair and a caller's reads. */
+/* bench_net.h -- what the benchmark programs share: the build tree they
+ * run from, the monotonic clock in microseconds, percentiles, a loopback
+ * TCP pair and a caller's reads. */
 #ifndef BENCH_NET_H
 #define BENCH_NET_H
 
 #include <arpa/inet.h>
+#include <limits.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -16,6 +18,19 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+
+/* The build tree this benchmark was built in (its programs live in bench/):
+ * the programs under test are found beside it, in game/, hub/ and the root. */
+static inline std::string BenchBuildDir(void)
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return ".";
+    std::string path(self, (size_t)n);
+    path.erase(path.rfind('/'));
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
 
 static inline uint64_t NowMicros(void)
 {

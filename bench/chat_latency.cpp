@@ -30,16 +30,6 @@
 
 namespace {
 
-std::string here_dir()
-{
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return ".";
-    self[n] = '\0';
-    std::string path(self);
-    return path.substr(0, path.rfind('/'));
-}
-
 bool sh(const std::string &command)
 {
     return system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
@@ -182,7 +172,7 @@ std::string enroll(const std::string &hub_url, const char *bbs)
 int main(int argc, char **argv)
 {
     int lines = 200, key_count = 100;
-    std::string grimby = here_dir() + "/../game/GRIMBY", hub_binary = here_dir() + "/../hub/grimby-hub";
+    std::string grimby = BenchBuildDir() + "/game/GRIMBY", hub_binary = BenchBuildDir() + "/hub/grimby-hub";
     for (int i = 1; i < argc; i++) {
         if (!strcmp(argv[i], "--lines") && i + 1 < argc) lines = atoi(argv[++i]);
         else if (!strcmp(argv[i], "--keys") && i + 1 < argc) key_count = atoi(argv[++i]);

@@ -126,12 +126,6 @@ struct Options {
     std::string launcher, door;
 };
 
-std::string DirectoryOf(const std::string &path)
-{
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 bool CopyFile(const std::string &from, const std::string &to)
 {
     std::ifstream in(from, std::ios::binary);
@@ -270,10 +264,7 @@ void PrintMicros(const char *what, const std::vector<uint64_t> &v)
 int main(int argc, char **argv)
 {
     Options opt;
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    self[n > 0 ? n : 0] = 0;
-    std::string build = DirectoryOf(DirectoryOf(self));
+    std::string build = BenchBuildDir();
     opt.launcher = build + "/grimby-launch";
     opt.door = build + "/game/GRIMBY";
     for (int i = 1; i < argc; i++) {

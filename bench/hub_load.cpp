@@ -30,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench_net.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -281,11 +283,7 @@ int main(int argc, char **argv)
     SSL_CTX_set_verify(gClient, SSL_VERIFY_PEER, nullptr);
     SSL_CTX_set_session_cache_mode(gClient, SSL_SESS_CACHE_OFF);
 
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    self[n > 0 ? n : 0] = 0;
-    std::string hub_binary = std::string(self);
-    hub_binary = hub_binary.substr(0, hub_binary.rfind('/')) + "/../hub/grimby-hub";
+    std::string hub_binary = BenchBuildDir() + "/hub/grimby-hub";
 
     Run("mkdir -p " + d + "/releases " + d + "/tmp");
     WriteFile(gDir + "/hub.json",

@@ -28,6 +28,8 @@
 #include <algorithm>
 #include <string>
 
+#include "bench_net.h"
+
 namespace {
 
 double now_seconds()
@@ -130,17 +132,6 @@ bool copy_file(const std::string &from, const std::string &to)
     return ok && chmod(to.c_str(), 0755) == 0;
 }
 
-std::string default_grimby()
-{
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return "GRIMBY";
-    self[n] = '\0';
-    std::string path(self);
-    path.erase(path.rfind('/'));
-    return path + "/../game/GRIMBY";
-}
-
 /* The floor: a child doing nothing but 50 ms waits until it is killed. */
 pid_t start_bare_loop()
 {
@@ -163,7 +154,7 @@ int fail(const char *what, const std::string &seen)
 int main(int argc, char **argv)
 {
     double seconds = 60;
-    std::string grimby = default_grimby();
+    std::string grimby = BenchBuildDir() + "/game/GRIMBY";
     for (int i = 1; i < argc; i++) {
         if (!strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = atof(argv[++i]);
         else if (!strcmp(argv[i], "--grimby") && i + 1 < argc) grimby = argv[++i];

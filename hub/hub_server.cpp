@@ -283,6 +283,16 @@ void Error(httplib::Response &res, int status, const char *sentence)
     res.set_content(body, "application/json");
 }
 
+// A signed step the database refused: 403 for a (session, seq) already
+// seen, anything else is the hub's own failure.
+void SignedStepError(httplib::Response &res, int status)
+{
+    if (status == 403)
+        Error(res, 403, "This request was already seen (session and seq).");
+    else
+        Error(res, 500, "The hub failed; try again later.");
+}
+
 const char *StatusSentence(int status)
 {
     switch (status) {
@@ -400,12 +410,8 @@ void Chat(const httplib::Request &req, httplib::Response &res)
     chat.presence = gConfig->presence;
     HubChatReply reply;
     int status = hub_db_chat(gDb, chat, &reply);
-    if (status == 403) {
-        Error(res, 403, "This request was already seen (session and seq).");
-        return;
-    }
     if (status != 200) {
-        Error(res, 500, "The hub failed; try again later.");
+        SignedStepError(res, status);
         return;
     }
     std::string body = "{\"players\":" + std::to_string(reply.players) +
@@ -537,12 +543,8 @@ void Upload(const httplib::Request &req, httplib::Response &res)
     hub_utc_date(s.now + 86400, latest);
     std::vector<int> results;
     int status = hub_db_upload(gDb, s, lines, latest, &results);
-    if (status == 403) {
-        Error(res, 403, "This request was already seen (session and seq).");
-        return;
-    }
     if (status != 200) {
-        Error(res, 500, "The hub failed; try again later.");
+        SignedStepError(res, status);
         return;
     }
     static const char *const words[] = {"accepted", "duplicate", "rejected"};

@@ -2,6 +2,8 @@
 // HTTPS client the hub tests use.
 #include "hub_process.h"
 
+#include "testdir.h"
+
 #include <fcntl.h>
 #include <httplib.h>
 #include <openssl/hmac.h>
@@ -12,32 +14,15 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 
 namespace {
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool WriteFile(const std::string &path, const std::string &text)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    return bool(out);
-}
 
 // A CA and a localhost certificate it signed, RSA so that every TLS stack
 // the clients use (Wine's included) takes them.
 bool MakeCertificates(const std::string &dir)
 {
     std::string d = "'" + dir + "'";
-    WriteFile(dir + "/leaf.ext",
+    TestWriteFile(dir + "/leaf.ext",
               "subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
               "keyUsage=critical,digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n");
     std::string cmd =
@@ -120,7 +105,7 @@ HubProcess::HubProcess(const std::string &extra) : binary_(HubBinary())
     if (extra.find("\"threads\"") == std::string::npos) config += ",\"threads\":8";
     if (extra.find("enroll_per_hour") == std::string::npos) config += ",\"enroll_per_hour\":10000";
     if (!extra.empty()) config += "," + extra;
-    WriteFile(config_file(), config + "}\n");
+    TestWriteFile(config_file(), config + "}\n");
 }
 
 HubProcess::~HubProcess()
@@ -131,7 +116,7 @@ HubProcess::~HubProcess()
 
 std::string HubProcess::url() const { return "https://localhost:" + std::to_string(port_); }
 
-std::string HubProcess::log() const { return ReadFile(dir_ + "/hub.log"); }
+std::string HubProcess::log() const { return TestReadFile(dir_ + "/hub.log"); }
 
 bool HubProcess::Start()
 {
@@ -152,7 +137,7 @@ bool HubProcess::Start()
     }
     pid_ = pid;
     for (uint64_t end = NowMs() + 20000; NowMs() < end;) {
-        std::string text = ReadFile(port_file);
+        std::string text = TestReadFile(port_file);
         if (!text.empty() && text.back() == '\n') {
             port_ = atoi(text.c_str());
             return port_ > 0;

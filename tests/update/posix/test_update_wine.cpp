@@ -13,9 +13,7 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,19 +38,6 @@ std::string Quote(const std::string &word)
     return out + "'";
 }
 
-std::string Slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-void Spill(const std::string &path, const std::string &bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 // Runs a program with its input from a file and its output to one (a
 // wineserver it starts may keep whatever it was given open): the exit
 // code, 137 when it had to be killed, and what it printed.
@@ -60,7 +45,7 @@ Ran RunProgram(const std::vector<std::string> &argv, const std::string &input, c
 {
     static int serial;
     std::string base = dir + "/run" + std::to_string(++serial);
-    Spill(base + ".in", input);
+    TestWriteFile(base + ".in", input);
     std::string line = "env";
     for (const auto &kv : env) line += " " + Quote(kv.first + "=" + kv.second);
     line += " timeout -s KILL 120";
@@ -68,7 +53,7 @@ Ran RunProgram(const std::vector<std::string> &argv, const std::string &input, c
     line += " <" + Quote(base + ".in") + " >" + Quote(base + ".out") + " 2>&1";
     Ran ran;
     ran.code = HubShell(line);
-    ran.out = Slurp(base + ".out");
+    ran.out = TestReadFile(base + ".out");
     return ran;
 }
 
@@ -88,10 +73,10 @@ bool Sh(const std::string &command)
 // Signs bytes as grimby-release does, for manifests it would never write.
 std::string Sign(const std::string &pem_path, const std::string &bytes, const std::string &dir)
 {
-    Spill(dir + "/to-sign", bytes);
+    TestWriteFile(dir + "/to-sign", bytes);
     HubShell("openssl dgst -sha256 -sign " + Quote(pem_path) + " -out " + Quote(dir + "/signed") + " " +
              Quote(dir + "/to-sign"));
-    return Slurp(dir + "/signed");
+    return TestReadFile(dir + "/signed");
 }
 
 // Servers that misbehave (tests/support's HTTPS server) use the hub's
@@ -170,12 +155,12 @@ protected:
         ASSERT_EQ(ran.code, 0) << ran.out;
     }
 
-    std::string Manifest() { return Slurp(bench->release + "/grimby/windows-x64.txt"); }
+    std::string Manifest() { return TestReadFile(bench->release + "/grimby/windows-x64.txt"); }
     // Serves a manifest of our own, signed with the release key.
     void Serve(const std::string &manifest)
     {
-        Spill(bench->release + "/grimby/windows-x64.txt", manifest);
-        Spill(bench->release + "/grimby/windows-x64.sig", Sign(bench->key_pem, manifest, bench->dir->root()));
+        TestWriteFile(bench->release + "/grimby/windows-x64.txt", manifest);
+        TestWriteFile(bench->release + "/grimby/windows-x64.sig", Sign(bench->key_pem, manifest, bench->dir->root()));
     }
 
     std::vector<std::string> WorkDirs()
@@ -340,7 +325,7 @@ TEST_F(UpdateUnderWine, TamperedAndHostileReleasesInstallNothing)
     std::string good = Manifest();
     std::string flipped = good;
     flipped[good.find("2.0.10")] = '3';
-    Spill(bench->release + "/grimby/windows-x64.txt", flipped);
+    TestWriteFile(bench->release + "/grimby/windows-x64.txt", flipped);
     Ran tampered = Update("", "y\n\n");
     EXPECT_TRUE(Has(tampered, "Release signature rejected. Nothing installed.\nUpdate not installed.\n"))
         << tampered.out;
@@ -393,7 +378,7 @@ TEST_F(UpdateUnderWine, CtrlCDuringTheDownloadCancelsAndLeavesNothing)
         if (request.path.find(".txt") != std::string::npos) reply.body = manifest;
         else if (request.path.find(".sig") != std::string::npos) reply.body = signature;
         else {
-            Spill(flag, "");
+            TestWriteFile(flag, "");
             reply.trickle_size = size;
             reply.trickle_ms = 50;
         }
