@@ -1,10 +1,11 @@
 /* bench_net.h -- what the benchmark programs share: the build tree they
- * run from, the monotonic clock in microseconds, percentiles, a loopback
+ * run from, a door started on a socket as a BBS does, the monotonic clock in microseconds, percentiles, a loopback
  * TCP pair and a caller's reads. */
 #ifndef BENCH_NET_H
 #define BENCH_NET_H
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -30,6 +31,42 @@ static inline std::string BenchBuildDir(void)
     path.erase(path.rfind('/'));
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+/* Starts dir/GRIMBY as a BBS hands over a telnet caller: a DOOR32.SYS
+ * naming the door's end of a socket pair, standard I/O on /dev/null.
+ * Returns the door's pid (-1 on failure) and the caller's end in *caller. */
+static inline pid_t BenchStartSocketDoor(const std::string &dir, const char *caller_name, int *caller)
+{
+    int link[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, link) != 0) return -1;
+    std::string drop_path = dir + "/DOOR32.SYS", exe = dir + "/GRIMBY";
+    FILE *drop = fopen(drop_path.c_str(), "w");
+    if (!drop) {
+        close(link[0]);
+        close(link[1]);
+        return -1;
+    }
+    fprintf(drop, "2\r\n%d\r\n38400\r\nBench BBS\r\n1\r\n%s\r\n%s\r\n20\r\n120\r\n1\r\n1\r\n", link[1],
+            caller_name, caller_name);
+    fclose(drop);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null_fd = open("/dev/null", O_RDWR);
+        dup2(null_fd, 0);
+        dup2(null_fd, 1);
+        dup2(null_fd, 2);
+        close(link[0]);
+        execl(exe.c_str(), exe.c_str(), "-D", drop_path.c_str(), (char *)nullptr);
+        _exit(127);
+    }
+    close(link[1]);
+    if (pid < 0) {
+        close(link[0]);
+        return -1;
+    }
+    *caller = link[0];
+    return pid;
 }
 
 static inline uint64_t NowMicros(void)

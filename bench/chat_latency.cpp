@@ -92,28 +92,8 @@ bool start_door(const std::string &grimby, const std::string &dir, const std::st
 {
     mkdir(dir.c_str(), 0700);
     if (!sh("cp '" + grimby + "' '" + dir + "/GRIMBY'") || !write_file(dir + "/chat.json", chat_json)) return false;
-    int link[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, link) != 0) return false;
-    char drop[256];
-    snprintf(drop, sizeof drop, "2\r\n%d\r\n38400\r\nBench BBS\r\n1\r\n%s\r\n%s\r\n20\r\n120\r\n1\r\n1\r\n", link[1],
-             name, name);
-    if (!write_file(dir + "/DOOR32.SYS", drop)) return false;
-    pid_t pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        int null_fd = open("/dev/null", O_RDWR);
-        dup2(null_fd, 0);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        close(link[0]);
-        std::string exe = dir + "/GRIMBY", drop_path = dir + "/DOOR32.SYS";
-        execl(exe.c_str(), exe.c_str(), "-D", drop_path.c_str(), (char *)nullptr);
-        _exit(127);
-    }
-    close(link[1]);
-    door->pid = pid;
-    door->fd = link[0];
-    return true;
+    door->pid = BenchStartSocketDoor(dir, name, &door->fd);
+    return door->pid > 0;
 }
 
 /* A new caller: silent, a survivor, into the lobby. */

@@ -172,26 +172,9 @@ int main(int argc, char **argv)
     std::string exe = dir + "/GRIMBY";
     if (!copy_file(grimby, exe)) return fail(("cannot copy " + grimby).c_str(), "");
 
-    int link[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, link) != 0) return fail("no socket pair", "");
-    FILE *drop = fopen((dir + "/DOOR32.SYS").c_str(), "w");
-    if (!drop) return fail("cannot write the drop file", "");
-    fprintf(drop, "2\r\n%d\r\n38400\r\nBench BBS\r\n1\r\nIdle Caller\r\nIdle\r\n20\r\n120\r\n1\r\n1\r\n", link[1]);
-    fclose(drop);
-
-    pid_t pid = fork();
-    if (pid < 0) return fail("fork failed", "");
-    if (pid == 0) {
-        int null_fd = open("/dev/null", O_RDWR);
-        dup2(null_fd, 0);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        close(link[0]);
-        execl(exe.c_str(), exe.c_str(), "-D", (dir + "/DOOR32.SYS").c_str(), (char *)nullptr);
-        _exit(127);
-    }
-    close(link[1]);
-    int fd = link[0];
+    int fd = -1;
+    pid_t pid = BenchStartSocketDoor(dir, "Idle Caller", &fd);
+    if (pid < 0) return fail("cannot start the door", "");
 
     /* A new caller: silent, a survivor, and into the lobby. */
     std::string seen;
