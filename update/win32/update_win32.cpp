@@ -178,6 +178,42 @@ static int UpdateRemove(const char *path, int directory)
     }
 }
 
+/* A work directory in the user's temporary folder (a name from
+ * GetTempFileNameA, its file replaced by a directory) and the files it
+ * may hold. */
+struct UpdateWork {
+    char dir[MAX_PATH], manifest[MAX_PATH], signature[MAX_PATH], package[MAX_PATH];
+    int made;
+};
+
+static int UpdateMakeWork(UpdateWork *work)
+{
+    char temp[MAX_PATH + 1];
+    work->made = 0;
+    DWORD temp_length = GetTempPathA(sizeof temp, temp);
+    if (temp_length == 0 || temp_length > MAX_PATH || !GetTempFileNameA(temp, "GUP", 0, work->dir)) return 0;
+    if (!DeleteFileA(work->dir) || !CreateDirectoryA(work->dir, nullptr)) return 0;
+    work->made = 1;
+    if (snprintf(work->manifest, MAX_PATH, "%s\\release.txt", work->dir) >= MAX_PATH ||
+        snprintf(work->signature, MAX_PATH, "%s\\release.sig", work->dir) >= MAX_PATH ||
+        snprintf(work->package, MAX_PATH, "%s\\update.exe", work->dir) >= MAX_PATH) {
+        RemoveDirectoryA(work->dir);
+        work->made = 0;
+        return 0;
+    }
+    return 1;
+}
+
+static void UpdateRemoveWork(UpdateWork *work)
+{
+    if (!work->made) return;
+    UpdateRemove(work->package, 0);
+    UpdateRemove(work->manifest, 0);
+    UpdateRemove(work->signature, 0);
+    UpdateRemove(work->dir, 1);
+    work->made = 0;
+}
+
 /* Starts the installer's update mode and waits for it: 1 when it exits 0. */
 static int UpdateRunInstaller(const char *package, const char *directory)
 {
@@ -224,21 +260,13 @@ int main(int argc, char **argv)
         installed[strcspn(installed, "\r\n")] = '\0';
     }
 
-    char marker[MAX_PATH], temp[MAX_PATH + 1], work[MAX_PATH], manifest_path[MAX_PATH], signature_path[MAX_PATH],
-        package[MAX_PATH];
+    char marker[MAX_PATH];
+    UpdateWork work;
     if (strlen(directory) > 220) return 1;
     snprintf(marker, sizeof marker, "%s\\%s", directory, szUpdateMarkerName);
-    DWORD temp_length = GetTempPathA(sizeof temp, temp);
-    if (temp_length == 0 || temp_length > MAX_PATH || !GetTempFileNameA(temp, "GUP", 0, work)) return 1;
     hUpdateCleanedUp = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(UpdateBreak, TRUE);
-    if (!DeleteFileA(work) || !CreateDirectoryA(work, nullptr)) return 1;
-    if (snprintf(manifest_path, sizeof manifest_path, "%s\\release.txt", work) >= (int)sizeof manifest_path ||
-        snprintf(signature_path, sizeof signature_path, "%s\\release.sig", work) >= (int)sizeof signature_path ||
-        snprintf(package, sizeof package, "%s\\update.exe", work) >= (int)sizeof package) {
-        RemoveDirectoryA(work);
-        return 1;
-    }
+    if (!UpdateMakeWork(&work)) return 1;
 
     const char *host = UpdateHubHost();
     char url[512];
@@ -247,12 +275,16 @@ int main(int argc, char **argv)
     fflush(stdout);
 
     snprintf(url, sizeof url, "https://%s/updates/grimby/%s.txt", host, UPDATE_PLATFORM);
-    if (!fetch(url, manifest_path, UPDATE_MANIFEST_LIMIT)) goto end;
+    if (!fetch(url, work.manifest, UPDATE_MANIFEST_LIMIT)) goto end;
     snprintf(url, sizeof url, "https://%s/updates/grimby/%s.sig", host, UPDATE_PLATFORM);
-    if (!fetch(url, signature_path, UPDATE_SIGNATURE_LIMIT)) goto end;
+    if (!fetch(url, work.signature, UPDATE_SIGNATURE_LIMIT)) goto end;
     {
-        size_t manifest_length = readfile(manifest_path, manifest_bytes, sizeof manifest_bytes);
-        size_t signature_length = readfile(signature_path, signature, sizeof signature);
+        size_t manifest_length = readfile(work.manifest, manifest_bytes, sizeof manifest_bytes);
+        size_t signature_length = readfile(work.signature, signature, sizeof signature);
+        /* Read: the question below may wait for ever, and a console closed
+         * or a process ended there must leave nothing in the temporary
+         * folder. The package gets a work directory of its own. */
+        UpdateRemoveWork(&work);
         int verdict = update_accept(update_public_der, sizeof update_public_der, manifest_bytes, manifest_length,
                                     signature, signature_length, host, &manifest, nullptr);
         if (verdict == 1) printf("Release signature rejected. Nothing installed.\n");
@@ -282,8 +314,9 @@ int main(int argc, char **argv)
             goto end;
         }
     }
-    if (!fetch(manifest.url, package, manifest.size)) goto end;
-    if (!update_package_ok(package, manifest.size, manifest.sha256)) {
+    if (!UpdateMakeWork(&work)) goto end;
+    if (!fetch(manifest.url, work.package, manifest.size)) goto end;
+    if (!update_package_ok(work.package, manifest.size, manifest.sha256)) {
         printf("Download hash / size mismatch.\n");
         goto end;
     }
@@ -309,7 +342,7 @@ int main(int argc, char **argv)
         goto end;
     }
     fflush(stdout);
-    if (UpdateRunInstaller(package, directory)) {
+    if (UpdateRunInstaller(work.package, directory)) {
         printf("Update to %s complete.\n", manifest.version);
         failed = 0;
     }
@@ -318,10 +351,7 @@ end:
     if (marker_made && !UpdateRemove(marker, 0))
         printf("Could not remove %s (Windows %lu); callers are kept out until it is deleted.\n", marker,
                (unsigned long)GetLastError());
-    UpdateRemove(package, 0);
-    UpdateRemove(manifest_path, 0);
-    UpdateRemove(signature_path, 0);
-    UpdateRemove(work, 1);
+    UpdateRemoveWork(&work);
     if (hUpdateCleanedUp) SetEvent(hUpdateCleanedUp);
     if (failed) printf("Update not installed.\n");
     if (!check) {

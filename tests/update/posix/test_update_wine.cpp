@@ -240,6 +240,36 @@ TEST_F(UpdateUnderWine, DeclinedInstallsNothing)
     EXPECT_FALSE(door.exists(".grimby-maintenance"));
 }
 
+// Ended while the question waits (its console closed, the process
+// killed): the run holds nothing on disk there, so nothing is left.
+TEST_F(UpdateUnderWine, EndedAtTheQuestionLeavesNothing)
+{
+    std::vector<std::string> before = WorkDirs();
+    std::string exe = door.path("GRIMBY-UPDATE.exe"), out = door.path("asking.out");
+    // An answer that never comes: a pipe whose writer only sleeps.
+    std::string line = "(sleep 30 | env GRIMBY_UPDATE_TEST_HOST=" + Quote(bench->host) +
+                       " " GRIMBY_SOURCE_DIR "/tools/wine-run " + Quote(exe) + " >" + Quote(out) + " 2>&1 &)";
+    ASSERT_EQ(HubShell(line + " </dev/null >/dev/null 2>&1"), 0);
+    bool asking = false;
+    for (int i = 0; i < 300 && !asking; i++) {
+        usleep(100000);
+        asking = TestReadFile(out).find("Y/N [N]: ") != std::string::npos;
+    }
+    EXPECT_TRUE(asking) << TestReadFile(out);
+    EXPECT_EQ(WorkDirs(), before) << "files on disk while the question waits";
+
+    // Wine names the process by its Windows path: the door directory's
+    // unique name finds it in either form ([G] keeps the shell that runs
+    // the search from matching itself).
+    std::string unique = door.root().substr(door.root().rfind('/') + 1);
+    std::string pattern = Quote(unique + ".[G]RIMBY-UPDATE");
+    HubShell("pkill -KILL -f " + pattern);
+    for (int i = 0; i < 100 && HubShell("pgrep -f " + pattern + " >/dev/null") == 0; i++) usleep(100000);
+    EXPECT_NE(HubShell("pgrep -f " + pattern + " >/dev/null"), 0) << "the updater did not end";
+    EXPECT_EQ(WorkDirs(), before);
+    EXPECT_FALSE(door.exists(".grimby-maintenance"));
+}
+
 // Accepted: the installer runs in update mode behind the marker, and a
 // caller who arrives meanwhile is turned away by the game itself (the
 // marker must be readable while the installer runs).
