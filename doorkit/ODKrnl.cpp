@@ -180,6 +180,20 @@ int ODKrnlRefreshUIState(void)
     tODKrnlUIState fresh;
     ODKrnlFillUIState(&fresh);
     ODMutexLock(KernelStateLock);
+    /* Requests posted but not carried out yet are already in the snapshot
+     * (a toggle's next value is computed from it): a refresh from the
+     * session alone would undo them, and a second toggle would repeat the
+     * first instead of reversing it. */
+    for (const tODKrnlRequest *request = pRequestHead; request; request = request->pNext) {
+        switch (request->nKind) {
+        case OD_REQ_CHAT: fresh.bChatActive = request->nValue; break;
+        case OD_REQ_KEYBOARD: fresh.bKeyboardOn = request->nValue; break;
+        case OD_REQ_SYSOP_NEXT: fresh.bSysopNext = request->nValue; break;
+        case OD_REQ_INACTIVITY: fresh.bInactivityOff = request->nValue; break;
+        case OD_REQ_TIME: fresh.nTimeLeft = ODKrnlClampMinutes(fresh.nTimeLeft + request->nAmount); break;
+        default: break;
+        }
+    }
     int changed = !bUIStateValid || memcmp(&fresh, &UIState, sizeof fresh) != 0;
     UIState = fresh;
     bUIStateValid = 1;

@@ -356,6 +356,32 @@ TEST(KernelRequests, PostedFromAnotherThreadAllArriveInOrder)
     EXPECT_EQ(state.nTimeLeft, 160);
 }
 
+// The snapshot is refreshed from the session on every pass, also while
+// requests wait: those must stay in it, or a second toggle repeats the
+// first (found by the test above, once in a few hundred runs).
+TEST(KernelRequests, ARefreshBeforeTheyAreCarriedOutKeepsTheirEffect)
+{
+    TestCaller caller;
+    StartSession(&caller);
+    od_control.caller_time_left = 60;
+    od_control.disable_flags |= OD_DISABLE_TIME_LIMIT;
+    ODKrnlRefreshUIState();
+    ODKrnlRequestSysopNextToggle();
+    ODKrnlRequestKeyboardToggle();
+    ODKrnlRequestTimeAdjustment(5);
+    ODKrnlRefreshUIState();
+    tODKrnlUIState state;
+    ASSERT_TRUE(ODKrnlGetUIState(&state));
+    EXPECT_EQ(state.bSysopNext, 1);
+    EXPECT_EQ(state.bKeyboardOn, 0);
+    EXPECT_EQ(state.nTimeLeft, 65);
+    ODKrnlRequestSysopNextToggle();
+    od_kernel();
+    EXPECT_EQ((int)od_control.sysop_next, 0);
+    EXPECT_EQ((int)od_control.remote_keyboard_enabled, 0);
+    EXPECT_EQ((int)od_control.caller_time_left, 65);
+}
+
 TEST(KernelRequests, NothingIsQueuedOnceTheSessionStops)
 {
     TestCaller caller;
