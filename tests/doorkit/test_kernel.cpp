@@ -329,13 +329,19 @@ TEST(KernelRequests, SysopReturnsTheCallerToTheBBSWithFive)
         ::testing::ExitedWithCode(5), "exit steps ran");
 }
 
-TEST(KernelRequests, PostedFromAnotherThreadAllArriveInOrder)
+// A session whose clock the sysop's time requests can move freely.
+static void StartSessionWithAnHour(TestCaller *caller)
 {
-    TestCaller caller;
-    StartSession(&caller);
+    StartSession(caller);
     od_control.caller_time_left = 60;
     od_control.disable_flags |= OD_DISABLE_TIME_LIMIT;
     ODKrnlRefreshUIState();
+}
+
+TEST(KernelRequests, PostedFromAnotherThreadAllArriveInOrder)
+{
+    TestCaller caller;
+    StartSessionWithAnHour(&caller);
     std::atomic<bool> done(false);
     std::thread sysop([&] {
         for (int i = 0; i < 300; i++) {
@@ -362,10 +368,7 @@ TEST(KernelRequests, PostedFromAnotherThreadAllArriveInOrder)
 TEST(KernelRequests, ARefreshBeforeTheyAreCarriedOutKeepsTheirEffect)
 {
     TestCaller caller;
-    StartSession(&caller);
-    od_control.caller_time_left = 60;
-    od_control.disable_flags |= OD_DISABLE_TIME_LIMIT;
-    ODKrnlRefreshUIState();
+    StartSessionWithAnHour(&caller);
     ODKrnlRequestSysopNextToggle();
     ODKrnlRequestKeyboardToggle();
     ODKrnlRequestTimeAdjustment(5);
