@@ -427,8 +427,9 @@ int main(int argc, char **argv)
     }
     memcpy(checkpoint.prefix_hash, hash, sizeof hash);
 
+    /* One failure, one sentence: after a failed upload the boards wait. */
     int ok = deliver();
-    if (time_left()) {
+    if (ok && time_left()) {
         int boards = fetch_board("story", INTERBBS_STORY_BOARD, checkpoint.etag_story,
                                  sizeof checkpoint.etag_story);
         if (boards && time_left())
