@@ -1,6 +1,7 @@
 // The score hub workers against the real grimby-hub: a small network that
 // ends up showing everyone's scores, crashes in the middle of a sync,
 // enrollment as a sysop meets it, and hubs and files that misbehave.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -26,16 +27,34 @@ struct WorkerRun {
 
 // Starts a worker program in dir with the given arguments and environment
 // and waits for it (at most 40 s: every worker ends within 30).
+// The Windows build of the workers, run under Wine, when the win64 tests
+// name it; "" otherwise.
+std::string Win64Dir()
+{
+    const char *env = getenv("GRIMBY_WIN64_DIR");
+    return env ? env : "";
+}
+
+std::string WindowsPath(std::string path)
+{
+    for (char &c : path)
+        if (c == '/') c = '\\';
+    return "Z:" + path;
+}
+
 pid_t Start(const std::string &program, const std::string &dir, const std::vector<std::string> &args,
-            const std::vector<std::string> &env, int err_fd)
+            const std::vector<std::string> &env, int err_fd, bool windows = false)
 {
     std::string path = std::string(GRIMBY_BINARY_DIR) + "/workers/" + program;
+    std::string wine = GRIMBY_SOURCE_DIR "/tools/wine-run", exe = Win64Dir() + "/workers/" + program + ".exe";
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir.c_str()) != 0) _exit(127);
         dup2(err_fd, 2);
         for (const std::string &e : env) putenv(strdup(e.c_str()));
+        if (windows) path = wine;
         std::vector<char *> argv{(char *)path.c_str()};
+        if (windows) argv.push_back((char *)exe.c_str());
         for (const std::string &a : args) argv.push_back((char *)a.c_str());
         argv.push_back(nullptr);
         execv(path.c_str(), argv.data());
@@ -55,6 +74,8 @@ WorkerRun Wait(pid_t pid, int err_read)
         return run;
     }
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    // Wine's desktop may have inherited the pipe and keep it open.
+    fcntl(err_read, F_SETFL, O_NONBLOCK);
     char buffer[4096];
     ssize_t n;
     while ((n = read(err_read, buffer, sizeof buffer)) > 0) run.err.append(buffer, (size_t)n);
@@ -63,11 +84,11 @@ WorkerRun Wait(pid_t pid, int err_read)
 }
 
 WorkerRun Worker(const std::string &program, const std::string &dir, const std::vector<std::string> &args = {},
-           const std::vector<std::string> &env = {})
+           const std::vector<std::string> &env = {}, bool windows = false)
 {
     int pipe_fd[2];
     if (pipe(pipe_fd) != 0) return WorkerRun();
-    pid_t pid = Start(program, dir, args, env, pipe_fd[1]);
+    pid_t pid = Start(program, dir, args, env, pipe_fd[1], windows);
     close(pipe_fd[1]);
     return Wait(pid, pipe_fd[0]);
 }
@@ -76,19 +97,24 @@ WorkerRun Worker(const std::string &program, const std::string &dir, const std::
 struct Bbs {
     TestDir dir;
     std::string name;
-    Bbs(const HubProcess &hub, const std::string &bbs, const std::string &extra = "") : name(bbs)
+    bool windows;
+    Bbs(const HubProcess &hub, const std::string &bbs, bool win = false) : name(bbs), windows(win)
     {
         dir.mkdir("data");
         dir.mkdir("hub");
         dir.write("grimby.json", "{\"theme\":\"dark\",\"hub\":\"" + hub.url() + "\",\"hub_ca\":\"" +
-                                     hub.ca_file() + "\"" + extra + "}\n");
+                                     hub.ca_file() + "\"}\n");
     }
     WorkerRun Config(const std::string &as, const char *share = "Y")
     {
         return Worker("GRIMBY-CONFIG", dir.root(),
-                      {"--gui-setup", "--bbs", as, "--domain", "bbs.example.org", "--interbbs", share});
+                      {"--gui-setup", "--bbs", as, "--domain", "bbs.example.org", "--interbbs", share}, {},
+                      windows);
     }
-    WorkerRun Sync(const std::vector<std::string> &env = {}) { return Worker("GRIMBY-SYNC", dir.root(), {}, env); }
+    WorkerRun Sync(const std::vector<std::string> &env = {}, const std::vector<std::string> &args = {})
+    {
+        return Worker("GRIMBY-SYNC", dir.root(), args, env, windows);
+    }
     // A result queued by the game's own code, as a caller's exit does.
     void Record(const std::string &player, int score, int daily = 0)
     {
@@ -358,4 +384,40 @@ TEST(Workers, BadFilesAndBadHubsLeaveFilesWhole)
     EXPECT_NE(damaged.err.find("damaged"), std::string::npos) << damaged.err;
     EXPECT_EQ(dir.read("hub/sync.json"), "{\"bbs\":\"Night Owl\",\"secret\":");
     EXPECT_GE(Lines(dir.read("hub/sync-error.log")), 6);
+}
+
+// Windows and Linux BBSes on one hub: the Windows programs under Wine
+// enroll, deliver through a kill and show the Linux BBS's scores. Run by
+// the win64 tests (WorkersUnderWine).
+TEST(WorkersWine, WindowsAndLinuxBbsesShareOneLeaderboard)
+{
+    if (Win64Dir().empty() || access((Win64Dir() + "/workers/GRIMBY-SYNC.exe").c_str(), R_OK) != 0)
+        GTEST_SKIP() << "run by the win64 tests (GRIMBY_WIN64_DIR)";
+    if (!getenv("WINEPREFIX")) setenv("WINEPREFIX", GRIMBY_SOURCE_DIR "/build/wineprefix", 1);
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    std::string trust = GRIMBY_SOURCE_DIR "/tools/wine-run '" + Win64Dir() + "/tests/trust-ca.exe' '" +
+                        WindowsPath(hub.ca_file()) + "' >/dev/null 2>&1";
+    ASSERT_EQ(HubShell(trust), 0);
+    Bbs win(hub, "Window Seat", true), tux(hub, "Penguin Point");
+    WorkerRun config = win.Config("Window Seat");
+    ASSERT_EQ(config.code, 0) << config.err;
+    ASSERT_EQ(tux.Config("Penguin Point").code, 0);
+    for (int i = 0; i < 20; i++) win.Record("Win" + std::to_string(i), 1000 + i);
+    tux.Record("Tux", 5000);
+    EXPECT_EQ(win.Sync({"GRIMBY_SYNC_DIE_AT=after-upload"}).code, 9);
+    EXPECT_EQ(tux.Sync().code, 0);
+    WorkerRun sync = win.Sync();
+    EXPECT_EQ(sync.code, 0) << sync.err;
+    EXPECT_EQ(tux.Sync().code, 0);
+    EXPECT_EQ(HubCount(hub, "SELECT COUNT(*) FROM scores"), 21);
+    for (Bbs *bbs : {&win, &tux}) {
+        std::vector<std::string> board = bbs->Board();
+        ASSERT_FALSE(board.empty());
+        EXPECT_EQ(board[0], "Tux@Penguin Point=5000");
+        EXPECT_EQ(board[1], "Win19@Window Seat=1019");
+    }
+    EXPECT_EQ(win.Sync({}, {"--test-connection"}).code, 0);
+    // Pressed again: the credential is reused, not refused.
+    EXPECT_EQ(win.Config("window seat").code, 0);
 }
