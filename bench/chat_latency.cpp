@@ -138,7 +138,7 @@ std::string enroll(const std::string &hub_url, const char *bbs)
     static char reply[4096];
     long status = 0;
     std::string body = std::string("{\"bbs\":\"") + bbs + "\",\"game\":\"grimby\"}";
-    if (!pn_request((hub_url + "/v1/enroll/auto").c_str(), body.c_str(), nullptr, reply, sizeof reply, &status) ||
+    if (!pn_request((hub_url + "/v1/enroll/auto").c_str(), nullptr, body.c_str(), nullptr, reply, sizeof reply, &status) ||
         status != 200)
         return "";
     static cj_doc doc;

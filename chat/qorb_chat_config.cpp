@@ -187,7 +187,7 @@ static int enroll(const char *bbs, const char *game_id, char *secret)
     long status = 0;
     char url[400];
     snprintf(url, sizeof url, "https://%s/v1/enroll/auto", enroll_host);
-    if (!pn_request(url, body, nullptr, reply, sizeof reply, &status)) return 0;
+    if (!pn_request(url, nullptr, body, nullptr, reply, sizeof reply, &status)) return 0;
     if (status < 200 || status > 299 || !cj_parse(&doc, reply)) return 0;
     if (!cj_get(&doc, "secret", secret, 257) || strlen(secret) < 32) return 0;
     return 1;

@@ -133,7 +133,7 @@ int exchange(const char *op, int in_chat, const qc_entry *message)
     static char reply[QC_REPLY_SIZE];
     static cj_doc doc;
     long status = 0;
-    if (!qc_request(target, body, signature, reply, sizeof reply, &status)) return 0;
+    if (!qc_request(target, qc.ca_file[0] ? qc.ca_file : nullptr, body, signature, reply, sizeof reply, &status)) return 0;
     if (status < 200 || status > 299) return 0;
     if (!cj_parse(&doc, reply)) return 0;
     if (strcmp(op, "leave") == 0) return 1;

@@ -32,7 +32,7 @@ std::string Url(const TestHttpsServer &server, const char *host = "localhost")
 int Request(const std::string &url, std::string *reply, long *status, const char *signature = nullptr)
 {
     static char buffer[QC_REPLY_SIZE];
-    int ok = pn_request(url.c_str(), "{\"op\":\"poll\"}", signature, buffer, sizeof buffer, status);
+    int ok = pn_request(url.c_str(), nullptr, "{\"op\":\"poll\"}", signature, buffer, sizeof buffer, status);
     *reply = buffer;
     return ok;
 }
