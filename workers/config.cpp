@@ -20,7 +20,7 @@
 #define fail(...) wk_fail(WK_CONFIG_LOG, __VA_ARGS__)
 #define CONFIG_DEFAULT_NAME "Q-ORB ONLINE"
 
-static wk_hub hub;
+static qorb_hub_setting hub;
 static char old_config[WK_JSON_LIMIT];
 static size_t old_config_size;
 static cj_doc old_doc;
@@ -202,19 +202,16 @@ static int enroll(const char *name, const char *domain, wk_credential *out)
         fail("The BBS name or domain cannot be sent to the hub.");
         return 0;
     }
-    char url[700];
-    snprintf(url, sizeof url, "%s/v1/enroll/auto", hub.url);
     long status = 0;
     /* A reply lost on the way is asked for once more with the same id,
      * which the hub answers with the same secret. */
-    int answered = pn_request(url, body, nullptr, reply, sizeof reply, &status);
-    if (!answered) {
+    int answered = qorb_hub_post(&hub, "/v1/enroll/auto", body, nullptr, reply, sizeof reply, &status);
+    if (!answered && pn_failure(nullptr, 0) == PN_NO_REPLY) {
         wk_os_sleep(1000);
-        answered = pn_request(url, body, nullptr, reply, sizeof reply, &status);
+        answered = qorb_hub_post(&hub, "/v1/enroll/auto", body, nullptr, reply, sizeof reply, &status);
     }
     if (!answered) {
-        fail("The score hub at %s did not answer; nothing was changed. Check the address and try again.",
-             hub.url);
+        fail("The score hub at %s did not answer (%s); nothing was changed.", hub.url, wk_transport_why());
         return 0;
     }
     static cj_doc doc;
@@ -350,7 +347,7 @@ int main(int argc, char **argv)
     }
     char why[WK_SENTENCE];
     if (upgrading && !setup && !name && !domain && !share) {
-        if (!wk_hub_load(&hub, why, sizeof why)) {
+        if (!qorb_hub_setting_load(nullptr, &hub, why, sizeof why)) {
             fail("%s", why);
             return 1;
         }
@@ -363,10 +360,9 @@ int main(int argc, char **argv)
              "GRIMBY-CONFIG --upgrade.");
         return 1;
     }
-    if (!wk_hub_load(&hub, why, sizeof why)) {
+    if (!qorb_hub_setting_load(nullptr, &hub, why, sizeof why)) {
         fail("%s", why);
         return 1;
     }
-    pn_set_ca_file(hub.ca_file);
     return gui_setup(name, domain, sharing);
 }

@@ -28,7 +28,7 @@
  * up to the transport's 6 s, and the run must end within WK_DEADLINE_MS. */
 #define SYNC_START_BUDGET_MS 20000
 
-static wk_hub hub;
+static qorb_hub_setting hub;
 static wk_credential credential;
 static char session[QC_ID_SIZE];
 static long long seq;
@@ -78,9 +78,7 @@ static int post_signed(const char *path, const char *body, char *reply, size_t c
     char signature[SHA_HEX_SIZE];
     hmac_sha256(credential.secret, strlen(credential.secret), body, strlen(body), digest);
     sha_hex(digest, signature);
-    char url[700];
-    snprintf(url, sizeof url, "%s%s", hub.url, path);
-    return pn_request(url, body, signature, reply, cap, status);
+    return qorb_hub_post(&hub, path, body, signature, reply, cap, status);
 }
 
 /* The body's head, before the lines: the keys every signed request has. */
@@ -198,8 +196,8 @@ static int deliver(void)
             long status = 0;
             wk_test_point("before-upload");
             if (!post_signed("/v1/scores/upload", body, reply, sizeof reply, &status)) {
-                fail("The score hub at %s did not answer the upload; it will be sent again next time.",
-                     hub.url);
+                fail("The score hub at %s did not answer the upload (%s); it will be sent again next time.",
+                     hub.url, wk_transport_why());
                 ok = 0;
                 break;
             }
@@ -317,11 +315,10 @@ static int fetch_board(const char *name, const char *file, char *etag, size_t et
 static int setup(void)
 {
     char why[WK_SENTENCE];
-    if (!wk_hub_load(&hub, why, sizeof why)) {
+    if (!qorb_hub_setting_load(nullptr, &hub, why, sizeof why)) {
         fail("%s", why);
         return 0;
     }
-    pn_set_ca_file(hub.ca_file);
     int found = wk_credential_load(WK_SYNC_JSON, &credential, why, sizeof why);
     if (found == 0) {
         fail(WK_SYNC_JSON " is missing; run GRIMBY-CONFIG to enroll this BBS.");
@@ -354,7 +351,7 @@ static int test_connection(void)
     }
     memcpy(body + used, "]}", 3);
     if (!post_signed("/v1/scores/upload", body, reply, sizeof reply, &status)) {
-        fail("The score hub at %s did not answer.", hub.url);
+        fail("The score hub at %s did not answer (%s).", hub.url, wk_transport_why());
         return 1;
     }
     /* An empty upload stores nothing; the hub checks the signature before

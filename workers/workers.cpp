@@ -14,6 +14,7 @@
 
 #include "interbbs.h"
 #include "qorb_chat_int.h"
+#include "qorb_hub.h"
 #include "qorb_json.h"
 #include "qorb_sha.h"
 #include "storage.h"
@@ -127,39 +128,16 @@ static void say(char *why, size_t n, const char *text)
     if (why && n) snprintf(why, n, "%s", text);
 }
 
-int wk_hub_load(wk_hub *out, char *why, size_t n)
+const char *wk_transport_why(void)
 {
-    memset(out, 0, sizeof *out);
-    snprintf(out->url, sizeof out->url, "https://%s", GRIMBY_HUB_HOST);
-    static char text[WK_JSON_LIMIT];
-    size_t size = 0;
-    int read = wk_read_file(WK_GRIMBY_JSON, text, sizeof text, &size);
-    if (read == 0 || size == 0) return 1;
-    static cj_doc doc;
-    if (read < 0 || !cj_parse(&doc, text)) {
-        say(why, n, "grimby.json is not one JSON object; the hub setting cannot be read from it.");
-        return 0;
+    switch (pn_failure(nullptr, 0)) {
+    case PN_UNREACHABLE: return "no connection could be made";
+    case PN_UNTRUSTED:   return "its certificate is not trusted for its name";
+    case PN_TLS:         return "the secure connection failed";
+    case PN_TOO_LARGE:   return "its reply was too large";
+    case PN_REFUSED:     return "the request could not be sent";
+    default:             return "no whole reply came in time";
     }
-    char url[512] = "", ca[1024] = "";
-    if (cj_find(&doc, "hub") >= 0 && !cj_get(&doc, "hub", url, sizeof url)) {
-        say(why, n, "The \"hub\" setting in grimby.json is too long or not a text.");
-        return 0;
-    }
-    if (url[0]) {
-        if (strncmp(url, "https://", 8) != 0 || !url[8] || strpbrk(url, " \t\"\\`")) {
-            say(why, n, "The \"hub\" setting in grimby.json must be an https:// address.");
-            return 0;
-        }
-        size_t length = strlen(url);
-        while (length > 8 && url[length - 1] == '/') url[--length] = 0;
-        snprintf(out->url, sizeof out->url, "%s", url);
-    }
-    if (cj_find(&doc, "hub_ca") >= 0 && !cj_get(&doc, "hub_ca", ca, sizeof ca)) {
-        say(why, n, "The \"hub_ca\" setting in grimby.json is too long or not a text.");
-        return 0;
-    }
-    snprintf(out->ca_file, sizeof out->ca_file, "%s", ca);
-    return 1;
 }
 
 int wk_credential_load(const char *path, wk_credential *out, char *why, size_t n)

@@ -10,6 +10,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "qorb_hub.h"
 #include "qorb_sha.h"
 
 #define WK_SYNC_JSON       "hub/sync.json"
@@ -29,13 +30,6 @@
 #define WK_LOG_LIMIT       65536 /* a log past this is moved to <log>.old first */
 #define WK_DEADLINE_MS     30000 /* every worker ends within this, whatever the hub does */
 #define WK_SENTENCE        512
-
-/* The hub this door directory talks to: its base URL and an optional CA
- * file trusted for it alone. */
-typedef struct {
-    char url[512];
-    char ca_file[1024];
-} wk_hub;
 
 /* The BBS's signing credential. hub is the URL of the hub that issued it,
  * empty when the file does not say. */
@@ -96,10 +90,9 @@ int wk_json_string(char *out, size_t cap, size_t *used, const char *text, size_t
 
 /* ---- the hub and the credential ---- */
 
-/* The hub setting of the door directory (grimby.json's "hub" and
- * "hub_ca"): 1 with the build's default where absent; 0 with a sentence in
- * why for a value it refuses. */
-int wk_hub_load(wk_hub *out, char *why, size_t n);
+/* Why the last request failed, as a few words for a sentence ("the hub's
+ * certificate is not trusted", ...). */
+const char *wk_transport_why(void);
 
 /* Reads a credential file (hub/sync.json or chat.json): 1 when it is a
  * JSON object with a non-empty "bbs" and a "secret" of 32 to 256
