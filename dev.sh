@@ -10,6 +10,9 @@
 #                                 (native, release, bench, win64, win32, fuzz)
 #   ./dev.sh fuzz [SECONDS]       build the fuzzers and run each for SECONDS
 #                                 (default 60); non-zero on a finding
+#   ./dev.sh network [PORT]       build, then run a score hub and three BBSes
+#                                 on this machine (telnet PORT, PORT+1, PORT+2;
+#                                 default 2323) until Ctrl-C
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -136,6 +139,11 @@ cmd_play() {
   exec build/release/game/GRIMBY -L "$@"
 }
 
+cmd_network() {
+  build release
+  exec tools/network/network.sh build/release "$@"
+}
+
 cmd_test() {
   ensure_packages "${WINDOWS_TEST_PACKAGES[@]}"
   build native
@@ -207,6 +215,7 @@ case "${1:-}" in
   play) shift; cmd_play "$@" ;;
   test) cmd_test ;;
   fuzz) shift; cmd_fuzz "$@" ;;
+  network) shift; cmd_network "$@" ;;
   build) build "${2:?preset}" ;;
-  *) sed -n '2,12p' "$0"; exit 2 ;;
+  *) sed -n '2,15p' "$0"; exit 2 ;;
 esac
