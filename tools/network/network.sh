@@ -79,7 +79,7 @@ done
 
 for n in 0 1 2; do
   door="$root/bbs$((n + 1))"
-  GRIMBY_TEST_CA_FILE="$ca" "$build/grimby-launch" --port "$((first_port + n))" \
+  "$build/grimby-launch" --port "$((first_port + n))" \
     --door "$door/GRIMBY" --nodes "$door/nodes" --bbs-name "${names[$n]}" \
     >"$door/launch.log" 2>&1 &
   pids+=($!)
