@@ -133,9 +133,6 @@ typedef int (*qc_request_fn)(const char *url, const char *ca_file, const char *b
                              const char *signature, char *reply, size_t cap, long *status);
 void qorb_chat_set_nap(qc_nap_fn nap);         /* null restores the real one */
 void qorb_chat_set_request(qc_request_fn fn);  /* null restores pn_request */
-/* Only for tests of the transport: a CA file trusted instead of the system
- * store (ignored by WinHTTP, which trusts the user's store). */
-void pn_set_ca_file(const char *path);
 
 #ifdef __cplusplus
 }

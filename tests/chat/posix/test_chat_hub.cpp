@@ -116,16 +116,13 @@ TEST(ChatHub, TransportRefusesTheRealHubUnderAnotherCa)
     ASSERT_TRUE(TestMakeTlsFiles(dir.root(), &other));
     static char reply[QC_REPLY_SIZE];
     long status = 0;
-    pn_set_ca_file(hub.ca_file().c_str());
-    ASSERT_TRUE(pn_request((hub.url() + "/v1/enroll/auto").c_str(), nullptr, "{\"bbs\":\"Ca Test\"}", nullptr, reply,
+    ASSERT_TRUE(pn_request((hub.url() + "/v1/enroll/auto").c_str(), hub.ca_file().c_str(), "{\"bbs\":\"Ca Test\"}", nullptr, reply,
                            sizeof reply, &status));
     EXPECT_EQ(status, 200) << reply;
-    pn_set_ca_file(other.ca.c_str());
-    EXPECT_FALSE(pn_request((hub.url() + "/v1/enroll/auto").c_str(), nullptr, "{\"bbs\":\"Ca Test 2\"}", nullptr, reply,
+    EXPECT_FALSE(pn_request((hub.url() + "/v1/enroll/auto").c_str(), other.ca.c_str(), "{\"bbs\":\"Ca Test 2\"}", nullptr, reply,
                             sizeof reply, &status));
     // A signed request with a wrong signature is the hub's 401, returned.
-    pn_set_ca_file(hub.ca_file().c_str());
-    ASSERT_TRUE(pn_request((hub.url() + "/v1/chat").c_str(), nullptr, ChatBody("Ca Test", "poll", 1).c_str(),
+    ASSERT_TRUE(pn_request((hub.url() + "/v1/chat").c_str(), hub.ca_file().c_str(), ChatBody("Ca Test", "poll", 1).c_str(),
                            std::string(64, '0').c_str(), reply, sizeof reply, &status));
     EXPECT_EQ(status, 401);
 }
