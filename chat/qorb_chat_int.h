@@ -69,8 +69,11 @@ void pn_set_failure(int kind, const char *detail);
 /* 16 bytes of system randomness as 32 lowercase hex digits. */
 int random_id(char out[QC_ID_SIZE]);
 
-/* Builds, signs and sends one request and applies the reply; the worker's. */
+/* Builds, signs and sends one request and applies the reply; the worker's.
+ * A failure leaves its kind in pn_failure (PN_OK with the hub's reason
+ * when the hub answered with an error) and the status in qc_last_status. */
 int exchange(const char *op, int in_chat, const qc_entry *message);
+long qc_last_status(void);
 
 /* Appends text to the line buffer; the caller holds guard. */
 void add_line(const char *text);
@@ -87,6 +90,10 @@ void qc_clean_name(const char *in, char *out, size_t limit);
  * its size in *size (a NUL inside shows as strlen(out) != *size), 0 when it
  * cannot be opened or read, -1 when it is too large. */
 int qc_read_file(const char *path, char *out, size_t cap, size_t *size);
+
+/* Appends one dated line to the door directory's chat log, where a sysop
+ * finds why the lobby cannot be reached. */
+void qc_log(const char *text);
 
 /* The wrap width for a caller screen of so many columns (0: unknown). */
 int qc_display_width(int columns);
@@ -126,11 +133,6 @@ typedef int (*qc_request_fn)(const char *url, const char *ca_file, const char *b
                              const char *signature, char *reply, size_t cap, long *status);
 void qorb_chat_set_nap(qc_nap_fn nap);         /* null restores the real one */
 void qorb_chat_set_request(qc_request_fn fn);  /* null restores pn_request */
-/* The score hub host[:port] enrollment goes to; null restores the build's. */
-void qorb_chat_set_enroll_host(const char *host);
-/* Only for tests of the transport: a CA file trusted instead of the system
- * store (ignored by WinHTTP, which trusts the user's store). */
-void pn_set_ca_file(const char *path);
 
 #ifdef __cplusplus
 }

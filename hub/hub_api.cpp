@@ -30,6 +30,7 @@ int64_t Now() { return (int64_t)time(nullptr); }
 
 const HubConfig *gConfig;
 HubDb *gDb;
+int64_t gMaxScore = 2147483647;
 
 /* ---- replies ---- */
 
@@ -74,9 +75,10 @@ bool CheckSigned(const HubRequest &req, HubResponse *res, cj_doc *doc, HubSigned
         Error(res, 400, "bad_request", "The body is not one JSON object.");
         return false;
     }
-    std::string bbs;
+    std::string claimed;
     int64_t seq = 0, timestamp = 0;
-    if (!hub_json_string(doc, hub_json_find(doc, "bbs"), 256, &bbs) || !hub_plain_text(bbs) ||
+    if (!hub_json_string(doc, hub_json_find(doc, "bbs"), 256, &claimed) ||
+        !hub_plain_text(claimed) ||
         !hub_json_string(doc, hub_json_find(doc, "session"), HUB_ID_MAX, &s->session) ||
         !hub_id_ok(s->session, 8, HUB_ID_MAX) ||
         !hub_json_uint(doc, hub_json_find(doc, "seq"), &seq) || seq < 1 ||
@@ -85,9 +87,11 @@ bool CheckSigned(const HubRequest &req, HubResponse *res, cj_doc *doc, HubSigned
               "\"bbs\", \"session\", \"seq\" or \"timestamp\" is missing or malformed.");
         return false;
     }
-    s->key = hub_name_key(hub_clean_name(bbs.data(), bbs.size(), HUB_NAME_MAX));
-    std::string secret;
-    int found = s->key.empty() ? 0 : hub_db_find_bbs(gDb, s->key, &s->name, &secret);
+    s->key = hub_name_key(hub_clean_name(claimed.data(), claimed.size(), HUB_NAME_MAX));
+    HubBbs bbs;
+    int found = s->key.empty() ? 0 : hub_db_find_bbs(gDb, s->key, &bbs);
+    std::string &secret = bbs.secret;
+    s->name = bbs.name;
     if (found < 0) {
         Failed(res);
         return false;
@@ -115,6 +119,10 @@ bool CheckSigned(const HubRequest &req, HubResponse *res, cj_doc *doc, HubSigned
         return false;
     }
     res->bbs = s->name;
+    if (bbs.banned) {
+        Error(res, 403, "banned", "This BBS is banned from the hub; ask its operator.");
+        return false;
+    }
     s->now = Now();
     int64_t off = timestamp - s->now;
     if (off > gConfig->time_window || -off > gConfig->time_window) {
@@ -204,6 +212,9 @@ int EnrollWait(const std::string &peer, int64_t now)
     return 0;
 }
 
+const char kDomainRule[] =
+    "\"domain\" must be a host name or address with an optional port, up to 80 characters.";
+
 bool MakeSecret(std::string *secret)
 {
     static const char alphabet[] =
@@ -243,31 +254,73 @@ void Enroll(const HubRequest &req, HubResponse *res)
         Error(res, 400, "bad_request", "\"game\" must be grimby.");
         return;
     }
-    std::string name = hub_clean_name(raw.data(), raw.size(), HUB_NAME_MAX);
-    if (name.find_first_not_of(' ') == std::string::npos) {
+    HubEnroll e;
+    t = hub_json_find(doc.get(), "enroll_id");
+    if (t >= 0 && (!hub_json_string(doc.get(), t, 32, &e.enroll_id) || e.enroll_id.size() != 32 ||
+                   e.enroll_id.find_first_not_of("0123456789abcdef") != std::string::npos)) {
+        Error(res, 400, "bad_request", "\"enroll_id\" must be 32 lowercase hex digits.");
+        return;
+    }
+    t = hub_json_find(doc.get(), "domain");
+    if (t >= 0 && (!hub_json_string(doc.get(), t, HUB_DOMAIN_MAX, &e.domain) ||
+                   (!e.domain.empty() && !hub_domain_ok(e.domain)))) {
+        Error(res, 400, "bad_request", kDomainRule);
+        return;
+    }
+    e.name = hub_clean_name(raw.data(), raw.size(), HUB_NAME_MAX);
+    if (e.name.find_first_not_of(' ') == std::string::npos) {
         Error(res, 400, "bad_request", "The BBS name is empty once cleaned.");
         return;
     }
-    res->bbs = name;
-    std::string secret;
-    if (!MakeSecret(&secret)) {
+    res->bbs = e.name;
+    if (!MakeSecret(&e.secret)) {
         Failed(res);
         return;
     }
-    int added = hub_db_enroll(gDb, name, hub_name_key(name), secret, Now());
+    e.key = hub_name_key(e.name);
+    e.now = Now();
+    std::string secret;
+    int added = hub_db_enroll(gDb, e, &secret);
     if (added == 0) {
         Error(res, 409, "name_taken", "That BBS name is already enrolled.");
     } else if (added < 0) {
         Failed(res);
     } else {
         std::string body = "{\"bbs\":";
-        hub_json_append(body, name);
+        hub_json_append(body, e.name);
         body += ",\"secret\":";
         hub_json_append(body, secret);
         body += "}";
         Reply(res, body, "application/json");
+        OPENSSL_cleanse(&body[0], body.size());
     }
-    OPENSSL_cleanse(&secret[0], secret.size());
+    OPENSSL_cleanse(&e.secret[0], e.secret.size());
+    if (!secret.empty()) OPENSSL_cleanse(&secret[0], secret.size());
+}
+
+// A signed change of the BBS's public address.
+void Domain(const HubRequest &req, HubResponse *res)
+{
+    std::unique_ptr<cj_doc> doc(new cj_doc);
+    HubSigned s;
+    if (!CheckSigned(req, res, doc.get(), &s)) return;
+    std::string domain;
+    if (!hub_json_string(doc.get(), hub_json_find(doc.get(), "domain"), HUB_DOMAIN_MAX,
+                         &domain) ||
+        (!domain.empty() && !hub_domain_ok(domain))) {
+        Error(res, 400, "bad_request", kDomainRule);
+        return;
+    }
+    int status = hub_db_set_domain(gDb, s, domain);
+    if (status != 200) {
+        SignedStepError(res, status);
+        return;
+    }
+    std::string body = "{\"bbs\":";
+    hub_json_append(body, s.name);
+    body += ",\"domain\":";
+    hub_json_append(body, domain);
+    Reply(res, body + "}", "application/json");
 }
 
 /* ---- score exchange ---- */
@@ -283,28 +336,33 @@ void Upload(const HubRequest &req, HubResponse *res)
         Error(res, 400, "bad_request", "\"game\" must be grimby.");
         return;
     }
+    // A line the hub cannot decode is judged like any malformed line:
+    // the others in the batch still count.
     int list = hub_json_find(doc.get(), "lines");
     std::vector<std::string> lines;
     bool ok = list >= 0 && doc->tok[list].type == '[';
     for (int e = list + 1; ok && e < doc->tok[list].next; e = doc->tok[e].next) {
         std::string line;
-        ok = lines.size() < 16 && hub_json_string(doc.get(), e, 1024, &line);
+        ok = lines.size() < HUB_BATCH_LINES;
+        if (!hub_json_string(doc.get(), e, 1024, &line)) line.clear();
         lines.push_back(line);
     }
     if (!ok || lines.empty()) {
         Error(res, 400, "bad_request", "\"lines\" must be a list of 1 to 16 outbox lines.");
         return;
     }
-    char latest[9];
-    hub_utc_date(s.now + 86400, latest);
+    char today[9];
+    hub_utc_date(s.now, today);
     std::vector<int> results;
-    int status = hub_db_upload(gDb, s, lines, latest, &results);
+    HubUploadRules rules;
+    rules.max_score = gMaxScore;
+    int status = hub_db_upload(gDb, s, lines, today, rules, &results);
     if (status != 200) {
         SignedStepError(res, status);
         return;
     }
-    static const char *const words[] = {"accepted", "duplicate", "rejected"};
-    int counts[3] = {0, 0, 0};
+    static const char *const words[] = {"accepted", "duplicate", "rejected", "future"};
+    int counts[4] = {0, 0, 0, 0};
     std::string body = "{\"results\":[";
     for (size_t i = 0; i < results.size(); i++) {
         body += i ? ",\"" : "\"";
@@ -312,33 +370,35 @@ void Upload(const HubRequest &req, HubResponse *res)
         body += "\"";
         counts[results[i]]++;
     }
-    body += "],\"accepted\":" + std::to_string(counts[0]) +
-            ",\"duplicate\":" + std::to_string(counts[1]) +
-            ",\"rejected\":" + std::to_string(counts[2]) + "}";
-    Reply(res, body, "application/json");
+    body += "]";
+    for (int k = 0; k < 4; k++) body += ",\"" + std::string(words[k]) + "\":" + std::to_string(counts[k]);
+    Reply(res, body + "}", "application/json");
 }
 
+// Rendered once per change and shared: a board costs a lookup of the
+// database's board version, whoever asks and however often.
 void Board(const HubRequest &req, HubResponse *res)
 {
     bool daily = req.path == "/v1/scores/daily.tsv";
-    char today[9], from[9], to[9], period[9];
+    char today[9], period[9];
     hub_utc_date(Now(), today);
-    if (daily) {
-        memcpy(from, today, 9);
-        memcpy(to, today, 9);
-        memcpy(period, today, 9);
-    } else {
-        snprintf(from, sizeof from, "%.6s01", today);
-        snprintf(to, sizeof to, "%.6s31", today);
-        snprintf(period, sizeof period, "%.6s", today);
-    }
-    std::string body;
-    if (!hub_db_board(gDb, daily, from, to, gConfig->board_rows, &body)) {
+    snprintf(period, sizeof period, daily ? "%.8s" : "%.6s", today);
+    HubBoard board;
+    if (!hub_db_board(gDb, daily, period, gConfig->board_rows, gConfig->board_rows_per_bbs,
+                      &board)) {
         Failed(res);
         return;
     }
     res->headers.emplace_back("X-Grimby-Period", period);
-    Reply(res, body, "text/tab-separated-values");
+    res->headers.emplace_back("ETag", board.etag);
+    res->headers.emplace_back("Cache-Control", "no-cache");
+    std::string match = hub_api_header(req, "If-None-Match");
+    if (!match.empty() && (match == board.etag || match == "*" ||
+                           match.find(board.etag) != std::string::npos)) {
+        res->status = 304;
+        return;
+    }
+    Reply(res, *board.body, "text/tab-separated-values");
 }
 
 /* ---- release files ---- */
@@ -402,6 +462,25 @@ void Release(const HubRequest &req, HubResponse *res)
     res->file_fd = fd;
     res->file_size = size;
 }
+// Every reply says the hub's time, so a client can tell its own clock is
+// off before a signed request is refused for it.
+void AddDate(HubResponse *res)
+{
+    for (const auto &h : res->headers)
+        if (h.first == "Date") return;
+    char text[64];
+    time_t t = time(nullptr);
+    struct tm tm;
+    gmtime_r(&t, &tm);
+    static const char *const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[tm.tm_wday % 7],
+             tm.tm_mday, months[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+             tm.tm_sec);
+    res->headers.emplace_back("Date", text);
+}
+
 const char *StatusCode(int status)
 {
     switch (status) {
@@ -461,17 +540,20 @@ void hub_api_start(const HubConfig *config, HubDb *db)
 
 void hub_api_error(int status, HubResponse *res)
 {
+    AddDate(res);
     Error(res, status, StatusCode(status), StatusSentence(status));
 }
 
 void hub_api_handle(const HubRequest &req, HubResponse *res)
 {
+    AddDate(res);
     bool get = req.method == "GET" || req.method == "HEAD";
     bool post = req.method == "POST";
     const std::string &p = req.path;
     if (post && p == "/v1/chat") Chat(req, res);
     else if (post && p == "/v1/enroll/auto") Enroll(req, res);
     else if (post && p == "/v1/scores/upload") Upload(req, res);
+    else if (post && p == "/v1/bbs/domain") Domain(req, res);
     else if (get && (p == "/v1/scores/story.tsv" || p == "/v1/scores/daily.tsv")) Board(req, res);
     else if (get && p.compare(0, 9, "/updates/") == 0) Release(req, res);
     else if (!get && !post) hub_api_error(405, res);

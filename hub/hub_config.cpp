@@ -157,7 +157,8 @@ int hub_config_load(const char *path, HubConfig *config, std::string *error)
          ReadInt(doc, "presence", &config->presence, 1, 3600, error) &&
          ReadInt(doc, "enroll_per_hour", &config->enroll_per_hour, 1, 1000000, error) &&
          ReadInt(doc, "messages_per_10s", &config->messages_per_10s, 1, 1000, error) &&
-         ReadInt(doc, "board_rows", &config->board_rows, 14, 1000, error);
+         ReadInt(doc, "board_rows", &config->board_rows, 14, 1000, error) &&
+         ReadInt(doc, "board_rows_per_bbs", &config->board_rows_per_bbs, 1, 1000, error);
     delete doc;
     if (!ok) return 0;
     config->certificate = Resolve(base, config->certificate);

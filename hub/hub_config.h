@@ -24,6 +24,7 @@ struct HubConfig {
     int enroll_per_hour = 10;           /* enrollment attempts per address */
     int messages_per_10s = 8;           /* chat messages per session */
     int board_rows = 20;                /* leaderboard rows (at least 14) */
+    int board_rows_per_bbs = 5;         /* rows one BBS may hold in one board */
 };
 
 /* Reads the file; relative paths in it are taken from the file's own

@@ -19,13 +19,6 @@
 
 /* ---- the request ---- */
 
-static char ca_file[1024];
-
-void pn_set_ca_file(const char *path)
-{
-    snprintf(ca_file, sizeof ca_file, "%s", path ? path : "");
-}
-
 typedef struct {
     char  *reply;
     size_t cap;
@@ -82,7 +75,7 @@ static int pn_kind(CURLcode result, int sent)
     }
 }
 
-int pn_request(const char *url, const char *ca_file_given, const char *body, const char *signature,
+int pn_request(const char *url, const char *ca_file, const char *body, const char *signature,
                char *reply, size_t cap, long *status)
 {
     pn_set_failure(PN_REFUSED, "");
@@ -126,13 +119,11 @@ int pn_request(const char *url, const char *ca_file_given, const char *body, con
     curl_easy_setopt(curl, CURLOPT_SSLVERSION, (long)(CURL_SSLVERSION_TLSv1_2 | CURL_SSLVERSION_MAX_TLSv1_2));
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    const char *trusted = ca_file_given ? ca_file_given : ca_file;
-#ifdef QORB_TEST_CA_ENV
-    /* Test and benchmark builds only: door processes started by a test
-     * trust the test's CA. A shipped build has no such door. */
-    if (!trusted[0] && getenv("GRIMBY_TEST_CA_FILE")) trusted = getenv("GRIMBY_TEST_CA_FILE");
-#endif
-    if (trusted[0]) curl_easy_setopt(curl, CURLOPT_CAINFO, trusted);
+    /* The hub's own CA replaces the system's store for this request only. */
+    if (ca_file && ca_file[0]) {
+        curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file);
+        curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+    }
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "Q-Orb Shared Lobby/1.0");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_POST, 1L);

@@ -15,8 +15,6 @@
 
 /* ---- the request ---- */
 
-void pn_set_ca_file(const char *) {}
-
 int pn_request(const char *url, const char *ca_file, const char *body, const char *signature,
                char *reply, size_t cap, long *status)
 {
