@@ -11,9 +11,11 @@
 #include <ctype.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 
 #include "qorb_chat_int.h"
 #include "qorb_json.h"
+#include "qorb_sha.h"
 #include "storage.h"
 #include "workers.h"
 
@@ -246,6 +248,58 @@ static int enroll(const char *name, const char *domain, wk_credential *out)
     return 1;
 }
 
+/* Tells the hub the BBS's public address under the credential's
+ * signature: 1 once stored, 0 after a failure told. */
+static int update_domain(const wk_credential *credential, const char *domain)
+{
+    char session[QC_ID_SIZE], keys[128];
+    static char body[1024], reply[4096];
+    size_t used = 0;
+    int ok = random_id(session);
+    snprintf(keys, sizeof keys, ",\"session\":\"%s\",\"seq\":1,\"timestamp\":%lld,\"domain\":", session,
+             (long long)time(nullptr));
+    ok = ok && append(body, sizeof body, &used, "{\"bbs\":", 7) &&
+         wk_json_string(body, sizeof body, &used, credential->bbs, strlen(credential->bbs)) &&
+         append(body, sizeof body, &used, keys, strlen(keys)) &&
+         wk_json_string(body, sizeof body, &used, domain, strlen(domain)) && append(body, sizeof body, &used, "}", 1);
+    if (!ok) {
+        fail("The BBS's domain cannot be sent to the hub.");
+        return 0;
+    }
+    uint8_t digest[SHA_DIGEST_SIZE];
+    char signature[SHA_HEX_SIZE];
+    hmac_sha256(credential->secret, strlen(credential->secret), body, used, digest);
+    sha_hex(digest, signature);
+    long status = 0;
+    if (!qorb_hub_post(&hub, "/v1/bbs/domain", body, signature, reply, sizeof reply, &status)) {
+        fail("The score hub at %s did not answer (%s); the BBS's domain was not changed.", hub.url,
+             wk_transport_why());
+        return 0;
+    }
+    if (status != 200) {
+        static cj_doc doc;
+        char sentence[256] = "";
+        if (cj_parse(&doc, reply)) cj_get(&doc, "error", sentence, sizeof sentence);
+        for (char *p = sentence; *p; p++)
+            if ((unsigned char)*p < 0x20 || (unsigned char)*p > 0x7E) *p = '?';
+        fail("The score hub at %s refused the BBS's new domain (status %ld%s%s).", hub.url, status,
+             sentence[0] ? ": " : "", sentence);
+        return 0;
+    }
+    return 1;
+}
+
+/* The domain hub/sync.json recorded, or "". */
+static void recorded_domain(char *out, size_t cap)
+{
+    static cj_doc doc;
+    static char text[WK_JSON_LIMIT];
+    out[0] = 0;
+    if (wk_read_file(WK_SYNC_JSON, text, sizeof text, nullptr) == 1 && cj_parse(&doc, text) &&
+        !cj_get(&doc, "domain", out, cap))
+        out[0] = 0;
+}
+
 /* ---- the two commands ---- */
 
 static int name_ok(const char *name)
@@ -263,7 +317,7 @@ static int name_ok(const char *name)
 static int domain_ok(const char *domain)
 {
     size_t length = strlen(domain);
-    if (length == 0 || length > 255) return 0;
+    if (length == 0 || length > 80) return 0;
     for (const char *p = domain; *p; p++)
         if (!isalnum((unsigned char)*p) && !strchr(".-:[]", *p)) return 0;
     return 1;
@@ -288,6 +342,9 @@ static int gui_setup(const char *name, const char *domain, int sharing)
         int found = find_credential(name, &credential);
         if (found < 0) return 1;
         if (!found && !enroll(name, domain, &credential)) return 1;
+        char known[256];
+        recorded_domain(known, sizeof known);
+        if (found && strcmp(known, domain) != 0 && !update_domain(&credential, domain)) return 1;
         if (!save_credential(&credential, domain)) return 1;
     }
     return save_game_config(name, sharing) ? 0 : 1;

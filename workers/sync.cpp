@@ -109,11 +109,6 @@ static int line_printable(const char *line, size_t length)
     return 1;
 }
 
-typedef struct {
-    int64_t end;     /* outbox offset just past this line's LF */
-    int     sendable;
-} sync_line;
-
 static wk_checkpoint checkpoint;
 static sha_ctx prefix; /* the hash of the outbox's first checkpoint.delivered bytes */
 
@@ -125,16 +120,128 @@ static void prefix_hex(char out[65])
     sha_hex(digest, out);
 }
 
-/* Delivers what follows the checkpoint. 1 when all there was went (or
- * waits for a later day), 0 after a failure already told. */
+/* One upload being built: at most SYNC_BATCH_LINES lines and, as sent,
+ * SYNC_BODY_MAX bytes. */
+typedef struct {
+    char   body[SYNC_BODY_MAX + 1];
+    size_t used;
+    int    lines;
+} sync_batch;
+
+#define BATCH_ADDED 1
+#define BATCH_FULL  0 /* the line starts the next batch */
+#define BATCH_BAD   -1 /* the hub could never take it: pass it over */
+
+static int batch_start(sync_batch *batch)
+{
+    batch->lines = 0;
+    if (body_head(batch->body, sizeof batch->body, &batch->used)) return 1;
+    fail("The credential's BBS name cannot be sent.");
+    return 0;
+}
+
+static int batch_add(sync_batch *batch, const char *line, size_t length)
+{
+    if (length == 0 || length > SYNC_LINE_MAX || !line_printable(line, length)) return BATCH_BAD;
+    if (batch->lines == SYNC_BATCH_LINES) return BATCH_FULL;
+    size_t mark = batch->used;
+    if (batch->lines) batch->body[batch->used++] = ',';
+    /* Two bytes stay free for the closing "]}". */
+    if (!wk_json_string(batch->body, sizeof batch->body - 2, &batch->used, line, length)) {
+        batch->used = mark;
+        batch->body[mark] = 0;
+        return batch->lines ? BATCH_FULL : BATCH_BAD;
+    }
+    batch->lines++;
+    return BATCH_ADDED;
+}
+
+#define VERDICT_DONE   0 /* accepted, duplicate or rejected: never again */
+#define VERDICT_FUTURE 1 /* dated after the hub's day: later */
+
+/* Sends the batch; 1 with one verdict per line, 0 after a failure told. */
+static int batch_send(sync_batch *batch, int *verdicts)
+{
+    static char reply[4096];
+    memcpy(batch->body + batch->used, "]}", 3);
+    long status = 0;
+    wk_test_point("before-upload");
+    if (!post_signed("/v1/scores/upload", batch->body, reply, sizeof reply, &status)) {
+        fail("The score hub at %s did not answer the upload (%s); it will be sent again next time.",
+             hub.url, wk_transport_why());
+        return 0;
+    }
+    wk_test_point("after-upload");
+    if (status != 200) {
+        refused("upload", status, reply);
+        return 0;
+    }
+    static cj_doc doc;
+    int list = cj_parse(&doc, reply) ? cj_find(&doc, "results") : -1;
+    int verdict = list + 1, i = 0;
+    for (; list >= 0 && doc.tok[list].type == '[' && i < batch->lines && verdict < doc.tok[list].next; i++) {
+        char word[16];
+        if (!cj_decode(&doc, verdict, word, sizeof word)) break;
+        verdict = doc.tok[verdict].next;
+        if (strcmp(word, "accepted") == 0 || strcmp(word, "duplicate") == 0 || strcmp(word, "rejected") == 0)
+            verdicts[i] = VERDICT_DONE;
+        else if (strcmp(word, "future") == 0)
+            verdicts[i] = VERDICT_FUTURE;
+        else
+            break;
+    }
+    if (i != batch->lines) {
+        fail("The score hub's reply to the upload was not understood; it will be sent again.");
+        return 0;
+    }
+    return 1;
+}
+
+static int save_checkpoint(void)
+{
+    if (wk_checkpoint_save(&checkpoint)) return 1;
+    fail("The checkpoint " WK_CHECKPOINT " cannot be written; what was delivered will be sent again "
+         "and counted once.");
+    return 0;
+}
+
+/* Sends the lines held back as "future" once more; those the hub now
+ * judges leave the list. 1, or 0 after a failure told. */
+static int deliver_held(FILE *outbox)
+{
+    if (!checkpoint.held) return 1;
+    sync_batch batch;
+    if (!batch_start(&batch)) return 0;
+    static char text[WK_HELD_MAX][SYNC_LINE_MAX + 1];
+    int sent[WK_HELD_MAX], count = 0;
+    for (int i = 0; i < checkpoint.held; i++) {
+        const wk_held *held = &checkpoint.held_lines[i];
+        size_t length = (size_t)held->length;
+        if (length > SYNC_LINE_MAX || fseek(outbox, (long)held->offset, SEEK_SET) != 0 ||
+            fread(text[count], 1, length, outbox) != length || batch_add(&batch, text[count], length) != BATCH_ADDED)
+            continue; /* the rest wait for the next run */
+        sent[count++] = i;
+    }
+    if (!count) return 1;
+    int verdicts[SYNC_BATCH_LINES];
+    if (!batch_send(&batch, verdicts)) return 0;
+    int kept = 0;
+    for (int i = 0, k = 0; i < checkpoint.held; i++) {
+        int done = k < count && sent[k] == i && verdicts[k++] == VERDICT_DONE;
+        if (!done) checkpoint.held_lines[kept++] = checkpoint.held_lines[i];
+    }
+    checkpoint.held = kept;
+    return save_checkpoint();
+}
+
+/* Delivers what follows the checkpoint. 1 when all there was went, 0
+ * after a failure already told. */
 static int deliver(void)
 {
     FILE *outbox = fopen(INTERBBS_OUTBOX, "rb");
     if (!outbox) return 1; /* nothing recorded yet */
     static char chunk[SYNC_BATCH_LINES * (SYNC_LINE_MAX + 2)];
-    static char body[SYNC_BODY_MAX + 1];
-    static char reply[4096];
-    int ok = 1;
+    int ok = deliver_held(outbox);
     while (ok && time_left()) {
         if (fseek(outbox, (long)checkpoint.delivered, SEEK_SET) != 0) {
             fail("The outbox " INTERBBS_OUTBOX " cannot be read.");
@@ -146,105 +253,72 @@ static int deliver(void)
 
         /* Whole lines only: a line still being appended waits for the next
          * run. A line the hub could never take is passed over here. */
-        sync_line lines[SYNC_BATCH_LINES];
-        int count = 0, sendable = 0, skipped = 0;
-        size_t used = 0, at = 0;
-        if (!body_head(body, sizeof body, &used)) {
-            fail("The credential's BBS name cannot be sent.");
+        struct {
+            size_t start, length, end;
+            int    in_batch;
+        } lines[SYNC_BATCH_LINES * 2];
+        int count = 0, skipped = 0;
+        sync_batch batch;
+        if (!batch_start(&batch)) {
             ok = 0;
             break;
         }
-        while (count < SYNC_BATCH_LINES && at < got) {
-            char *start = chunk + at;
-            char *lf = (char *)memchr(start, '\n', got - at);
+        size_t at = 0;
+        while (count < (int)(sizeof lines / sizeof lines[0]) && at < got) {
+            char *lf = (char *)memchr(chunk + at, '\n', got - at);
             if (!lf) {
-                /* A line longer than the chunk is torn or hand-made: skip it
-                 * whole once its end is seen; an unfinished one waits. */
+                /* Longer than the chunk: torn or hand-made, never the game's. */
                 if (at == 0 && got == sizeof chunk) {
-                    fail("An outbox line longer than %d bytes was passed over.", SYNC_LINE_MAX);
-                    lines[count].end = checkpoint.delivered + (int64_t)got;
-                    lines[count++].sendable = 0;
-                    at = got;
+                    lines[count].start = 0;
+                    lines[count].length = 0;
+                    lines[count].in_batch = 0;
+                    lines[count++].end = got;
+                    skipped++;
                 }
                 break;
             }
-            size_t length = (size_t)(lf - start);
-            if (length && start[length - 1] == '\r') length--;
-            int good = length > 0 && length <= SYNC_LINE_MAX && line_printable(start, length);
-            size_t mark = used;
-            if (good && sendable) body[used++] = ',';
-            if (good && !wk_json_string(body, sizeof body - 2, &used, start, length)) {
-                used = mark;
-                body[used] = 0;
-                if (sendable) break; /* the body is full: this line starts the next batch */
-                good = 0;
-            }
-            if (!good) skipped++;
-            at += (size_t)(lf - start) + 1;
-            lines[count].end = checkpoint.delivered + (int64_t)at;
-            lines[count++].sendable = good;
-            sendable += good;
+            size_t length = (size_t)(lf - (chunk + at));
+            if (length && chunk[at + length - 1] == '\r') length--;
+            int added = batch_add(&batch, chunk + at, length);
+            if (added == BATCH_FULL) break;
+            skipped += added == BATCH_BAD;
+            lines[count].start = at;
+            lines[count].length = length;
+            lines[count].in_batch = added == BATCH_ADDED;
+            at = (size_t)(lf - chunk) + 1;
+            lines[count++].end = at;
         }
         if (count == 0) break;
         if (skipped)
             fail("%d outbox line(s) were not in the game's format and were passed over.", skipped);
 
-        int64_t reached = checkpoint.delivered;
-        int stop = 0;
-        if (sendable) {
-            memcpy(body + used, "]}", 3);
-            long status = 0;
-            wk_test_point("before-upload");
-            if (!post_signed("/v1/scores/upload", body, reply, sizeof reply, &status)) {
-                fail("The score hub at %s did not answer the upload (%s); it will be sent again next time.",
-                     hub.url, wk_transport_why());
-                ok = 0;
-                break;
-            }
-            wk_test_point("after-upload");
-            if (status != 200) {
-                refused("upload", status, reply);
-                ok = 0;
-                break;
-            }
-            static cj_doc doc;
-            int list = cj_parse(&doc, reply) ? cj_find(&doc, "results") : -1;
-            if (list < 0 || doc.tok[list].type != '[') {
-                fail("The score hub's reply to the upload was not understood; it will be sent again.");
-                ok = 0;
-                break;
-            }
-            int verdict = list + 1;
-            for (int i = 0; i < count && !stop; i++) {
-                if (lines[i].sendable) {
-                    char word[16];
-                    if (verdict >= doc.tok[list].next || !cj_decode(&doc, verdict, word, sizeof word)) {
-                        fail("The score hub's reply to the upload was not understood; it will be sent again.");
-                        ok = 0;
-                        stop = 1;
-                        break;
-                    }
-                    verdict = doc.tok[verdict].next;
-                    /* "future": dated after the hub's day; it and all after
-                     * it wait, so the checkpoint stays one prefix. */
-                    if (strcmp(word, "accepted") != 0 && strcmp(word, "duplicate") != 0 &&
-                        strcmp(word, "rejected") != 0) {
-                        stop = 1;
-                        break;
-                    }
-                }
-                reached = lines[i].end;
-            }
-        } else {
-            reached = lines[count - 1].end;
+        int verdicts[SYNC_BATCH_LINES];
+        if (batch.lines && !batch_send(&batch, verdicts)) {
+            ok = 0;
+            break;
         }
-        if (reached > checkpoint.delivered) {
-            sha_update(&prefix, chunk, (size_t)(reached - checkpoint.delivered));
-            checkpoint.delivered = reached;
+        /* A line dated after the hub's day is held back, by its place in
+         * the outbox, and the rest go on; with the list full the
+         * checkpoint waits at it instead. */
+        size_t reached = 0;
+        int stop = 0;
+        for (int i = 0, k = 0; i < count && !stop; i++) {
+            if (lines[i].in_batch && verdicts[k++] == VERDICT_FUTURE) {
+                if (checkpoint.held == WK_HELD_MAX) {
+                    stop = 1;
+                    break;
+                }
+                wk_held *held = &checkpoint.held_lines[checkpoint.held++];
+                held->offset = checkpoint.delivered + (int64_t)lines[i].start;
+                held->length = (int64_t)lines[i].length;
+            }
+            reached = lines[i].end;
+        }
+        if (reached) {
+            sha_update(&prefix, chunk, reached);
+            checkpoint.delivered += (int64_t)reached;
             prefix_hex(checkpoint.prefix_hash);
-            if (!wk_checkpoint_save(&checkpoint)) {
-                fail("The checkpoint " WK_CHECKPOINT " cannot be written; what was delivered will be "
-                     "sent again and counted once.");
+            if (!save_checkpoint()) {
                 ok = 0;
                 break;
             }
@@ -420,6 +494,7 @@ int main(int argc, char **argv)
             fail("The outbox " INTERBBS_OUTBOX " shrank or was replaced; delivering it again "
                  "from its start.");
         checkpoint.delivered = 0;
+        checkpoint.held = 0;
         wk_prefix_hash(INTERBBS_OUTBOX, 0, hash, &prefix);
     }
     memcpy(checkpoint.prefix_hash, hash, sizeof hash);

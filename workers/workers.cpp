@@ -203,6 +203,7 @@ void wk_name_key(const char *name, char *out, size_t cap)
  *   delivered <bytes>
  *   prefix-sha256 <64 hex>
  *   etag-story <tag>   etag-daily <tag>
+ *   held <offset> <length>   (a line the hub called "future", per line)
  * Version 1 recorded only how many outbox lines were delivered. */
 
 int wk_prefix_hash(const char *path, int64_t bytes, char out[65], sha_ctx *state)
@@ -302,13 +303,27 @@ int wk_checkpoint_load(wk_checkpoint *out, char *why, size_t n)
             have_hash = 1;
         } else if (strcmp(line, "lines") == 0) {
             have_lines = wk_parse_count(value, &lines);
+        } else if (strcmp(line, "held") == 0 && out->held < WK_HELD_MAX) {
+            char *span = strchr(value, ' ');
+            wk_held *held = &out->held_lines[out->held];
+            if (span) *span++ = 0;
+            if (span && wk_parse_count(value, &held->offset) && wk_parse_count(span, &held->length))
+                out->held++;
         } else if (strcmp(line, "etag-story") == 0) {
             snprintf(out->etag_story, sizeof out->etag_story, "%s", value);
         } else if (strcmp(line, "etag-daily") == 0) {
             snprintf(out->etag_daily, sizeof out->etag_daily, "%s", value);
         }
     }
-    if (version == 2 && have_delivered && have_hash) return WK_CHECKPOINT_OK;
+    if (version == 2 && have_delivered && have_hash) {
+        /* A held line lies inside what was delivered, or it is not ours. */
+        int kept = 0;
+        for (int i = 0; i < out->held; i++)
+            if (out->held_lines[i].offset + out->held_lines[i].length < out->delivered)
+                out->held_lines[kept++] = out->held_lines[i];
+        out->held = kept;
+        return WK_CHECKPOINT_OK;
+    }
     if (version == 1 && have_lines) {
         memset(out, 0, sizeof *out);
         /* An outbox now shorter than what was delivered was reset: start it
@@ -335,7 +350,7 @@ static int wk_etag_safe(const char *tag)
 
 int wk_checkpoint_save(const wk_checkpoint *checkpoint)
 {
-    char text[1024];
+    char text[2048];
     int n = snprintf(text, sizeof text, "grimby-sync-checkpoint %d\ndelivered %lld\nprefix-sha256 %s\n",
                      WK_CHECKPOINT_VERSION, (long long)checkpoint->delivered, checkpoint->prefix_hash);
     if (n < 0 || (size_t)n >= sizeof text) return 0;
@@ -343,6 +358,9 @@ int wk_checkpoint_save(const wk_checkpoint *checkpoint)
         n += snprintf(text + n, sizeof text - (size_t)n, "etag-story %s\n", checkpoint->etag_story);
     if (checkpoint->etag_daily[0] && wk_etag_safe(checkpoint->etag_daily))
         n += snprintf(text + n, sizeof text - (size_t)n, "etag-daily %s\n", checkpoint->etag_daily);
+    for (int i = 0; i < checkpoint->held && i < WK_HELD_MAX && n > 0 && (size_t)n < sizeof text; i++)
+        n += snprintf(text + n, sizeof text - (size_t)n, "held %lld %lld\n",
+                      (long long)checkpoint->held_lines[i].offset, (long long)checkpoint->held_lines[i].length);
     if (n < 0 || (size_t)n >= sizeof text) return 0;
     return wk_replace_file(WK_CHECKPOINT, text, (size_t)n, 0);
 }

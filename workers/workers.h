@@ -43,11 +43,17 @@ typedef struct {
  * whose SHA-256 is `prefix_hash` (hex), so a shrunk or replaced outbox is
  * noticed; and the boards' last ETags. */
 #define WK_CHECKPOINT_VERSION 2
+#define WK_HELD_MAX 16 /* lines the hub called "future", waiting to be sent again */
+typedef struct {
+    int64_t offset, length; /* the line's place in the outbox, its LF not counted */
+} wk_held;
 typedef struct {
     int64_t delivered;
     char    prefix_hash[65];
     char    etag_story[128];
     char    etag_daily[128];
+    int     held;
+    wk_held held_lines[WK_HELD_MAX];
 } wk_checkpoint;
 
 #ifdef __cplusplus

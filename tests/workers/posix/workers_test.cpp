@@ -257,6 +257,19 @@ TEST(Workers, OneWorkerPerDirectory)
     EXPECT_EQ(Wait(second, p2[0]).code, 0);
     EXPECT_EQ(a.Sync().code, 0);
     EXPECT_EQ(HubCount(hub, "SELECT COUNT(*) FROM scores"), 20);
+    // A line dated after the hub's day waits aside; the lines after it go.
+    char later[9];
+    time_t then = time(nullptr) + 3 * 86400;
+    strftime(later, sizeof later, "%Y%m%d", gmtime(&then));
+    TestWriteFile(a.dir.path(INTERBBS_OUTBOX), a.dir.read(INTERBBS_OUTBOX) + "grimby\t" + later +
+                                                   "\tSoon\t5\tstory\t1-1-profile-0123456789abcdef.tsv\n");
+    a.Record("After", 6);
+    for (int run = 0; run < 2; run++) {
+        WorkerRun sync = a.Sync();
+        EXPECT_EQ(sync.code, 0) << sync.err;
+        EXPECT_EQ(HubCount(hub, "SELECT COUNT(*) FROM scores"), 21);
+        EXPECT_NE(a.dir.read("hub/sync-checkpoint.txt").find("\nheld "), std::string::npos);
+    }
 }
 
 // Enrollment as the set-up button meets it.
@@ -272,6 +285,11 @@ TEST(Workers, ConfigEnrollsReusesAndExplains)
     WorkerRun again = a.Config("NIGHT OWL");
     EXPECT_EQ(again.code, 0) << again.err;
     EXPECT_EQ(a.dir.read("hub/sync.json"), credential);
+    // A new domain on the same credential is told to the hub.
+    WorkerRun moved = Worker("GRIMBY-CONFIG", a.dir.root(), {"--gui-setup", "--bbs", "Night Owl", "--domain",
+                                                            "owl.example.net:2323", "--interbbs", "Y"});
+    EXPECT_EQ(moved.code, 0) << moved.err;
+    EXPECT_EQ(HubCount(hub, "SELECT COUNT(*) FROM bbs WHERE domain = 'owl.example.net:2323'"), 1);
     // Chat enrolled first: its secret is taken over.
     Bbs b(hub, "Harbor Light");
     std::string secret = hub.Enroll("Harbor Light");
