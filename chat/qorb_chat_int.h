@@ -60,6 +60,12 @@ extern "C" {
 int pn_request(const char *url, const char *body, const char *signature, char *reply, size_t cap,
                long *status);
 
+/* 1 when url is one a transport may request: "https://", valid UTF-8 without
+ * blanks or control bytes, at most 2,048 characters, a host of 1 to 255, a
+ * port of 1 to 65535 when given, a path of at most 1,023 and a query of at
+ * most 511 characters. */
+int qc_url_ok(const char *url);
+
 /* 16 bytes of system randomness as 32 lowercase hex digits. */
 int random_id(char out[QC_ID_SIZE]);
 
