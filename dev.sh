@@ -10,6 +10,9 @@
 #                                 (native, release, bench, win64, win32, fuzz)
 #   ./dev.sh fuzz [SECONDS]       build the fuzzers and run each for SECONDS
 #                                 (default 60); non-zero on a finding
+#   ./dev.sh deb                  build the Debian packages grimby and
+#                                 grimby-hub into build/deb/ and check them
+#                                 with lintian
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -25,6 +28,7 @@ BENCH_PACKAGES=(nginx)   # the hub benchmark's yardstick
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libgtest-dev openssl)
 WINDOWS_TEST_PACKAGES=(wine wine64 fonts-wine xvfb openbox xdotool imagemagick x11-utils procps)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+DEB_PACKAGES=(debhelper dpkg-dev lintian)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -203,10 +207,47 @@ cmd_fuzz() {
   return $status
 }
 
+# The packages are built from the tracked files alone, as from a clean
+# clone, in a fresh copy whose path does not matter: two builds of one
+# commit give byte-identical packages.
+cmd_deb() {
+  local list packages
+  list=$(preset_packages release) || exit 2
+  read -r -a packages <<<"$list"
+  ensure_packages "${packages[@]}" "${DEB_PACKAGES[@]}"
+  local version
+  version=$(head -n 1 release/release.version)
+  local out="build/deb" src="build/deb/grimby-$version"
+  rm -rf "$out"
+  mkdir -p "$src"
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$src"
+  else
+    tar --exclude=./build -cf - . | tar -xf - -C "$src"
+  fi
+  cp -r packaging/debian "$src/debian"
+  export SOURCE_DATE_EPOCH
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || stat -c %Y release/release.version)
+  {
+    echo "grimby ($version) unstable; urgency=medium"
+    echo
+    echo "  * Release $version."
+    echo
+    echo " -- GRIMBY developers <grimby@hub.grimby.example>  $(date -u -R -d "@$SOURCE_DATE_EPOCH")"
+  } >"$src/debian/changelog"
+  (cd "$src" && DEB_BUILD_OPTIONS="parallel=2 ${DEB_BUILD_OPTIONS:-}" dpkg-buildpackage -b -us -uc)
+  # lintian runs as root only when told to (CI runs as root).
+  local lintian_root=()
+  [ "$(id -u)" -eq 0 ] && lintian_root=(--allow-root)
+  lintian "${lintian_root[@]}" --fail-on error "$out"/grimby_"$version"_*.changes
+  ls -l "$out"/*.deb
+}
+
 case "${1:-}" in
   play) shift; cmd_play "$@" ;;
   test) cmd_test ;;
   fuzz) shift; cmd_fuzz "$@" ;;
   build) build "${2:?preset}" ;;
-  *) sed -n '2,12p' "$0"; exit 2 ;;
+  deb) cmd_deb ;;
+  *) sed -n '2,15p' "$0"; exit 2 ;;
 esac
