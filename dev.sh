@@ -29,6 +29,7 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libgtest-d
 WINDOWS_TEST_PACKAGES=(wine wine64 fonts-wine xvfb openbox xdotool imagemagick x11-utils procps)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 DEB_PACKAGES=(debhelper dpkg-dev lintian)
+DEB_TEST_PACKAGES=(adduser systemd)   # the hub package's user; systemd-analyze
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -155,6 +156,11 @@ cmd_test() {
   trap stop_wine_and_display EXIT
   # Native tests run once: a flake there is a fault to find, not to retry.
   ctest --preset native --output-log build/native/ctest.log || status=1
+  # The packages, installed, played and purged on this machine (as root:
+  # CI's machine is thrown away afterwards).
+  ensure_packages "${DEB_TEST_PACKAGES[@]}"
+  { cmd_deb && as_root tests/deb/deb_test.sh build/deb build/native/tests/e2e_tests; } 2>&1 |
+    tee build/deb-test.log || status=1
   # The Wine preset runs a failed test once more: under load Wine has been
   # seen to end a test program before it printed a byte. The first
   # failure's output stays in the log, and a test that fails twice fails.
@@ -174,6 +180,11 @@ cmd_test() {
 test_summary() {
   local preset
   echo "dev.sh: summary"
+  if [ -f build/deb-test.log ]; then
+    grep -E '^(deb_test:|FAILED:|measured:)' build/deb-test.log | sed 's/^/  deb: /' || true
+  else
+    echo "  deb: no test log"
+  fi
   for preset in native win64; do
     local log="build/$preset/ctest.log"
     [ -f "$log" ] || { echo "  $preset: no test log"; continue; }
