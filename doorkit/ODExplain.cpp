@@ -35,10 +35,6 @@ static void ODExplainAdd(tODExplainText *t, const char *format, ...)
     t->used += (size_t)n < t->size - t->used ? (size_t)n : t->size - t->used - 1;
 }
 
-static void ODExplainNote(const char *text)
-{
-    if (pODExplainNotes) ODExplainAdd(pODExplainNotes, "  - %s\n", text);
-}
 
 static const char *ODExplainFormat(int kind)
 {
@@ -68,6 +64,15 @@ static void ODExplainClean(char *out, size_t size, const char *text)
     for (; text[n] && n + 1 < size; n++)
         out[n] = (unsigned char)text[n] < 32 || text[n] == 127 ? '?' : text[n];
     out[n] = '\0';
+}
+
+/* The reader quotes what it cut or refused, hostile bytes and all. */
+static void ODExplainNote(const char *text)
+{
+    if (!pODExplainNotes) return;
+    char clean[256];
+    ODExplainClean(clean, sizeof clean, text);
+    ODExplainAdd(pODExplainNotes, "  - %s\n", clean);
 }
 
 static void ODExplainDoorProgram(char *out, size_t size)

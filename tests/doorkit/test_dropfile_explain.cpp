@@ -91,12 +91,13 @@ TEST_F(Explain, HostileFilesGiveAReportAndNoOverrun)
 {
     // Control bytes and escapes in the caller's name reach the sysop's
     // terminal as '?', not as commands; random bytes give a plain refusal.
-    std::string name = "Ev\x1b[2J\x07il";
+    std::string name = "Ev\x1b[2J\x07il" + std::string(40, '!');
     std::string path = Write("DOOR32.SYS", JoinLines({"2", "4", "38400", "BBS", "1", name, name, "10", "30", "1", "1"}));
     std::string report = Run(path);
     EXPECT_EQ(report.find('\x1b'), std::string::npos);
     EXPECT_EQ(report.find('\x07'), std::string::npos);
-    EXPECT_NE(report.find("Ev?[2j?il"), std::string::npos) << report;
+    EXPECT_NE(report.find("Ev?[2j?il"), std::string::npos) << report;  // the name, in name case
+    EXPECT_NE(report.find("\"Ev?[2J?il"), std::string::npos) << report; // the note on its cut
 
     std::string noise;
     uint32_t state = 12345;
