@@ -283,6 +283,13 @@ int grimby_main(const char *command_line)
     snprintf(od_control.program_name, sizeof od_control.program_name, "%s", "GRIMBY - Almanac");
     snprintf(od_control.program_version, sizeof od_control.program_version, "%s", GRIMBY_VERSION);
     od_control.always_clear_screen = 1;
+    od_set_cmd_line_help(
+        "GRIMBY's own options (each runs in the console, changes chat.json and exits):\n"
+        "--chat-config\t- Asks whether the shared chat is on, shows the hub and lets you change it, "
+        "and enrolls this BBS when it holds no credential.\n"
+        "--chat-enable\t- Switches the shared chat on, enrolling this BBS when it holds no credential.\n"
+        "--chat-disable\t- Switches the shared chat off; callers already in the chat room stay until "
+        "they leave it.");
     od_parse_cmd_line(command_line);
     od_init();
     init_storage();
