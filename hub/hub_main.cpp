@@ -84,6 +84,11 @@ static int Operate(const HubConfig &config, const char *command, const char *tar
     std::string name =
         target ? hub_stable_name(target, strlen(target)) : std::string();
     std::string key = target ? OperatorKey(db, name) : std::string();
+    HubBbs found;
+    if (target && hub_db_find_bbs(db, key, &found) == 1) {
+        name = found.name;  // as enrolled, not as typed
+        OPENSSL_cleanse(&found.secret[0], found.secret.size());
+    }
     int code = 1;
     if (strcmp(command, "--reset-bbs") == 0) {
         int done = hub_db_reset_bbs(db, key);
