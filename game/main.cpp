@@ -233,7 +233,9 @@ static int console_mode(const char *command_line)
     game_console_open();
     init_storage();
     load_config();
-    return qorb_chat_config(bbs_name, "grimby", mode);
+    /* Every fresh install shares the built-in title: offered as the BBS's
+     * name on the network, Enter would claim it for everyone. */
+    return qorb_chat_config(strcmp(bbs_name, "Q-ORB ONLINE") != 0 ? bbs_name : "", "grimby", mode);
 }
 
 int grimby_main(const char *command_line)
