@@ -15,6 +15,22 @@ int      bParsedCmdLine = 0;
 uint16_t wPreSetInfo = 0;
 uint32_t dwODPresetPort = OD_NO_PRESET_PORT;
 int      bODUseStdio = 0;
+char     szODCmdLnDropPath[1024] = "";
+
+void ODCmdLnSetDropPath(const char *path)
+{
+    ODStringCopy(od_control.drop_path, path, sizeof od_control.drop_path);
+    ODStringCopy(szODCmdLnDropPath, path, sizeof szODCmdLnDropPath);
+}
+
+const char *ODCmdLnDropPath(void)
+{
+    size_t n = strnlen(od_control.drop_path, sizeof od_control.drop_path);
+    if (n == 0 || n >= sizeof od_control.drop_path) return nullptr;
+    if (szODCmdLnDropPath[0] && strncmp(szODCmdLnDropPath, od_control.drop_path, n) == 0)
+        return szODCmdLnDropPath;
+    return od_control.drop_path;
+}
 
 static_assert(sizeof(tODWideChar) == 2, "the splitter works on UTF-16 code units");
 
@@ -538,7 +554,7 @@ void ODParseCommandLineArguments(int argc, char **argv)
                 od_control.port_irq = (uint8_t)ODCmdLnNumber(value, 10);
                 break;
             case kODParamDropFile:
-                ODStringCopy(od_control.drop_path, value, sizeof od_control.drop_path);
+                ODCmdLnSetDropPath(value);
                 break;
             case kODParamTimeLeft:
                 od_control.caller_time_left = (uint16_t)ODCmdLnNumber(value, 10);
