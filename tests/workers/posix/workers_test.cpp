@@ -229,6 +229,14 @@ TEST(Workers, KilledMidUploadLosesAndDoublesNothing)
     EXPECT_EQ(reset.code, 0);
     EXPECT_NE(reset.err.find("shrank or was replaced"), std::string::npos) << reset.err;
     EXPECT_EQ(HubCount(hub, "SELECT COUNT(*) FROM scores"), 42);
+    // A damaged checkpoint: kept for whoever looks, delivery starts over.
+    a.dir.write("hub/sync-checkpoint.txt", "grimby-sync-checkpoint 2\ndelivered 9x\n");
+    WorkerRun damaged = a.Sync();
+    EXPECT_EQ(damaged.code, 1);
+    EXPECT_EQ(Lines(damaged.err), 1) << damaged.err;
+    EXPECT_EQ(a.dir.read("hub/sync-checkpoint.txt.previous.1"), "grimby-sync-checkpoint 2\ndelivered 9x\n");
+    EXPECT_EQ(a.Sync().code, 0);
+    EXPECT_EQ(HubCount(hub, "SELECT COUNT(*) FROM scores"), 42);
 }
 
 // The game starts one worker per arrival and exit on every node.
