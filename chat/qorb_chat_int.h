@@ -66,6 +66,12 @@ int pn_request(const char *url, const char *ca_file, const char *body, const cha
 /* Records the calling thread's last request outcome for pn_failure. */
 void pn_set_failure(int kind, const char *detail);
 
+/* 1 when url is one a transport may request: "https://", valid UTF-8 without
+ * blanks or control bytes, at most 2,048 characters, a host of 1 to 255, a
+ * port of 1 to 65535 when given, a path of at most 1,023 and a query of at
+ * most 511 characters. */
+int qc_url_ok(const char *url);
+
 /* 16 bytes of system randomness as 32 lowercase hex digits. */
 int random_id(char out[QC_ID_SIZE]);
 

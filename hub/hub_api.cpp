@@ -3,6 +3,7 @@
  * whole request here; OpenSSL gives the HMAC and constant-time compare. */
 #include "hub_api.h"
 
+#include <arpa/inet.h>
 #include <ctype.h>
 #include <fcntl.h>
 #include <openssl/crypto.h>
@@ -17,12 +18,15 @@
 #include <unistd.h>
 
 #include <deque>
+#include <list>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <mutex>
 
 #include "hub_db.h"
 #include "hub_text.h"
+#include "run.h"
 
 namespace {
 
@@ -87,37 +91,53 @@ bool CheckSigned(const HubRequest &req, HubResponse *res, cj_doc *doc, HubSigned
               "\"bbs\", \"session\", \"seq\" or \"timestamp\" is missing or malformed.");
         return false;
     }
-    s->key = hub_name_key(hub_clean_name(claimed.data(), claimed.size(), HUB_NAME_MAX));
-    HubBbs bbs;
-    int found = s->key.empty() ? 0 : hub_db_find_bbs(gDb, s->key, &bbs);
-    std::string &secret = bbs.secret;
-    s->name = bbs.name;
-    if (found < 0) {
-        Failed(res);
-        return false;
+    std::string hex = hub_api_header(req, "X-Q-Orb-Signature");
+    unsigned char given[32];
+    bool well_formed = hex.size() == 64;
+    for (size_t i = 0; well_formed && i < 32; i++) {
+        int hi = OPENSSL_hexchar2int((unsigned char)hex[2 * i]);
+        int lo = OPENSSL_hexchar2int((unsigned char)hex[2 * i + 1]);
+        well_formed = hi >= 0 && lo >= 0;
+        given[i] = (unsigned char)(hi * 16 + lo);
     }
-    if (found == 0) {
+    // The key of this release; a BBS the key migration left under its old
+    // key (a clash it reported) is found by that one.
+    std::string cleaned = hub_clean_name(claimed.data(), claimed.size(), HUB_NAME_MAX);
+    std::string keys[2] = {hub_name_key(cleaned), hub_legacy_name_key(cleaned)};
+    HubBbs bbs;
+    int found = 0;
+    bool ok = false;
+    for (int k = 0; k < 2 && !ok; k++) {
+        if (keys[k].empty() || (k == 1 && keys[1] == keys[0])) continue;
+        HubBbs candidate;
+        int here = hub_db_find_bbs(gDb, keys[k], &candidate);
+        if (here < 0) {
+            Failed(res);
+            return false;
+        }
+        if (here == 0) continue;
+        found = 1;
+        unsigned char mac[32];
+        unsigned int mac_length = 0;
+        ok = well_formed &&
+             HMAC(EVP_sha256(), candidate.secret.data(), (int)candidate.secret.size(),
+                  (const unsigned char *)req.body.data(), req.body.size(), mac, &mac_length) &&
+             mac_length == 32 && CRYPTO_memcmp(given, mac, 32) == 0;
+        OPENSSL_cleanse(&candidate.secret[0], candidate.secret.size());
+        if (ok) {
+            bbs = candidate;
+            s->key = keys[k];
+        }
+    }
+    if (!found) {
         Error(res, 401, "unknown_bbs", "Unknown BBS.");
         return false;
     }
-    std::string hex = hub_api_header(req, "X-Q-Orb-Signature");
-    unsigned char given[32], mac[32];
-    unsigned int mac_length = 0;
-    bool ok = hex.size() == 64;
-    for (size_t i = 0; ok && i < 32; i++) {
-        int hi = OPENSSL_hexchar2int((unsigned char)hex[2 * i]);
-        int lo = OPENSSL_hexchar2int((unsigned char)hex[2 * i + 1]);
-        ok = hi >= 0 && lo >= 0;
-        given[i] = (unsigned char)(hi * 16 + lo);
-    }
-    ok = ok && HMAC(EVP_sha256(), secret.data(), (int)secret.size(),
-                    (const unsigned char *)req.body.data(), req.body.size(), mac, &mac_length) &&
-         mac_length == 32 && CRYPTO_memcmp(given, mac, 32) == 0;
-    OPENSSL_cleanse(&secret[0], secret.size());
     if (!ok) {
         Error(res, 401, "bad_signature", "Bad signature.");
         return false;
     }
+    s->name = bbs.name;
     res->bbs = s->name;
     if (bbs.banned) {
         Error(res, 403, "banned", "This BBS is banned from the hub; ask its operator.");
@@ -193,27 +213,74 @@ void Chat(const HubRequest &req, HubResponse *res)
     }
     body += "}";
     Reply(res, body, "application/json");
+    res->routine = chat.op == HUB_OP_POLL;
 }
 
 /* ---- enrollment ---- */
 
-std::mutex gEnrollLock;
-std::map<std::string, std::deque<int64_t>> gEnrollTimes;
+// Enrollment attempts per client: an IPv4 address, or an IPv6 /64 (one
+// subscriber's network holds more addresses than any count per address
+// could follow). Bounded; when full the client seen least recently is
+// forgotten, one at a time, never everyone at once.
+class AttemptTable {
+public:
+    explicit AttemptTable(size_t most) : most_(most) {}
+
+    // Seconds to wait, or 0 with the attempt counted.
+    int Wait(const std::string &client, int64_t now, int per_hour)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        auto found = entries_.find(client);
+        if (found == entries_.end()) {
+            if (entries_.size() >= most_) {
+                entries_.erase(order_.back());
+                order_.pop_back();
+            }
+            order_.push_front(client);
+            found = entries_.emplace(client, Entry{{}, order_.begin()}).first;
+        } else {
+            order_.splice(order_.begin(), order_, found->second.place);
+        }
+        std::deque<int64_t> &times = found->second.times;
+        while (!times.empty() && times.front() <= now - 3600) times.pop_front();
+        if ((int)times.size() >= per_hour) return (int)(times.front() + 3600 - now);
+        times.push_back(now);
+        return 0;
+    }
+
+private:
+    struct Entry {
+        std::deque<int64_t> times;
+        std::list<std::string>::iterator place;
+    };
+    size_t most_;
+    std::mutex lock_;
+    std::list<std::string> order_;  // most recent first
+    std::unordered_map<std::string, Entry> entries_;
+};
+
+AttemptTable gEnrollAttempts(100000);
+
+// The unit an enrollment limit counts: the address, or its /64.
+std::string EnrollClient(const std::string &peer)
+{
+    struct in6_addr v6;
+    if (inet_pton(AF_INET6, peer.c_str(), &v6) != 1) return peer;
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+        char v4[INET_ADDRSTRLEN];
+        return inet_ntop(AF_INET, &v6.s6_addr[12], v4, sizeof v4) ? v4 : peer;
+    }
+    memset(&v6.s6_addr[8], 0, 8);
+    char text[INET6_ADDRSTRLEN];
+    if (!inet_ntop(AF_INET6, &v6, text, sizeof text)) return peer;
+    return std::string(text) + "/64";
+}
 
 // Every attempt counts, good or bad, so names cannot be probed quickly.
 int EnrollWait(const std::string &peer, int64_t now)
 {
-    std::lock_guard<std::mutex> hold(gEnrollLock);
-    if (gEnrollTimes.size() > 100000) gEnrollTimes.clear();
-    std::deque<int64_t> &times = gEnrollTimes[peer];
-    while (!times.empty() && times.front() <= now - 3600) times.pop_front();
-    if ((int)times.size() >= gConfig->enroll_per_hour) return (int)(times.front() + 3600 - now);
-    times.push_back(now);
-    return 0;
+    return gEnrollAttempts.Wait(EnrollClient(peer), now, gConfig->enroll_per_hour);
 }
-
-const char kDomainRule[] =
-    "\"domain\" must be a host name or address with an optional port, up to 80 characters.";
 
 bool MakeSecret(std::string *secret)
 {
@@ -229,6 +296,9 @@ bool MakeSecret(std::string *secret)
     }
     return true;
 }
+
+const char kDomainRule[] =
+    "\"domain\" must be a host name or address with an optional port, up to 80 characters.";
 
 void Enroll(const HubRequest &req, HubResponse *res)
 {
@@ -267,7 +337,7 @@ void Enroll(const HubRequest &req, HubResponse *res)
         Error(res, 400, "bad_request", kDomainRule);
         return;
     }
-    e.name = hub_clean_name(raw.data(), raw.size(), HUB_NAME_MAX);
+    e.name = hub_stable_name(raw.data(), raw.size());
     if (e.name.find_first_not_of(' ') == std::string::npos) {
         Error(res, 400, "bad_request", "The BBS name is empty once cleaned.");
         return;
@@ -392,6 +462,7 @@ void Board(const HubRequest &req, HubResponse *res)
     res->headers.emplace_back("X-Grimby-Period", period);
     res->headers.emplace_back("ETag", board.etag);
     res->headers.emplace_back("Cache-Control", "no-cache");
+    res->routine = true;
     std::string match = hub_api_header(req, "If-None-Match");
     if (!match.empty() && (match == board.etag || match == "*" ||
                            match.find(board.etag) != std::string::npos)) {
@@ -536,6 +607,8 @@ void hub_api_start(const HubConfig *config, HubDb *db)
 {
     gConfig = config;
     gDb = db;
+    // The game's own rules say what one run can score.
+    gMaxScore = run_score_ceiling();
 }
 
 void hub_api_error(int status, HubResponse *res)
@@ -560,18 +633,10 @@ void hub_api_handle(const HubRequest &req, HubResponse *res)
     else hub_api_error(404, res);
 }
 
-void hub_log_event(const char *peer, const char *what, int status)
-{
-    HubRequest req;
-    req.peer = peer ? peer : "";
-    req.method = "-";
-    req.path = what;
-    HubResponse res;
-    res.status = status;
-    hub_api_log(req, res, 0);
-}
 
-void hub_api_log(const HubRequest &req, const HubResponse &res, uint64_t ms)
+namespace {
+
+void WriteLine(const HubRequest &req, const HubResponse &res, uint64_t ms)
 {
     char stamp[32];
     time_t t = time(nullptr);
@@ -586,4 +651,59 @@ void hub_api_log(const HubRequest &req, const HubResponse &res, uint64_t ms)
     fprintf(stderr, "%s %s %s %s %d %s %llums\n", stamp, req.peer.empty() ? "-" : req.peer.c_str(),
             req.method.empty() ? "-" : req.method.c_str(), safe.c_str(), res.status,
             res.bbs.empty() ? "-" : res.bbs.c_str(), (unsigned long long)ms);
+}
+
+// Routine reads (chat polls, board fetches) are counted, not written one
+// by one: a room of callers polls every two seconds each.
+struct PollSummary {
+    std::mutex lock;
+    int64_t since = 0;
+    uint64_t polls = 0, boards = 0, unchanged = 0, slowest = 0;
+} gSummary;
+
+const int64_t kSummarySeconds = 60;
+
+void CountRoutine(const HubRequest &req, const HubResponse &res, uint64_t ms)
+{
+    char line[200] = "";
+    {
+        std::lock_guard<std::mutex> hold(gSummary.lock);
+        int64_t now = Now();
+        if (gSummary.since == 0) gSummary.since = now;
+        if (req.method == "POST") gSummary.polls++;
+        else if (res.status == 304) gSummary.unchanged++;
+        else gSummary.boards++;
+        if (ms > gSummary.slowest) gSummary.slowest = ms;
+        if (now - gSummary.since < kSummarySeconds) return;
+        snprintf(line, sizeof line,
+                 "summary of %llds: %llu chat polls, %llu boards sent, %llu unchanged, "
+                 "slowest %llums",
+                 (long long)(now - gSummary.since), (unsigned long long)gSummary.polls,
+                 (unsigned long long)gSummary.boards, (unsigned long long)gSummary.unchanged,
+                 (unsigned long long)gSummary.slowest);
+        gSummary.since = now;
+        gSummary.polls = gSummary.boards = gSummary.unchanged = gSummary.slowest = 0;
+    }
+    hub_log_event("-", line, 200);
+}
+
+}  // namespace
+
+void hub_log_event(const char *peer, const char *what, int status)
+{
+    HubRequest req;
+    req.peer = peer ? peer : "";
+    req.method = "-";
+    req.path = what;
+    HubResponse res;
+    res.status = status;
+    WriteLine(req, res, 0);
+}
+
+void hub_api_log(const HubRequest &req, const HubResponse &res, uint64_t ms)
+{
+    if (res.routine && res.status < 400 && !(gConfig && gConfig->log_every_request))
+        CountRoutine(req, res, ms);
+    else
+        WriteLine(req, res, ms);
 }

@@ -248,19 +248,72 @@ int UserVersion(sqlite3 *sql)
     return version;
 }
 
+bool Run(HubDb *db, const char *sql, const std::string &a, const std::string &b)
+{
+    sqlite3_stmt *st = nullptr;
+    bool ok = sqlite3_prepare_v2(db->sql, sql, -1, &st, nullptr) == SQLITE_OK;
+    if (ok) {
+        Text(st, 1, a);
+        Text(st, 2, b);
+        ok = sqlite3_step(st) == SQLITE_DONE;
+    }
+    sqlite3_finalize(st);
+    return ok;
+}
+
+// Moves every BBS to the name key of this release. BBSes whose names now
+// give one key are not merged: they stay where they are (requests still
+// find them by the old key) and the operator is told, to reset one.
+bool MoveNameKeys(HubDb *db)
+{
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> by_key;
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(db->sql, "SELECT key, name FROM bbs", -1, &st, nullptr) != SQLITE_OK)
+        return false;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        std::string key = Column(st, 0), name = Column(st, 1);
+        by_key[hub_name_key(name)].emplace_back(key, name);
+    }
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE) return false;
+    static const char *const moves[] = {
+        "UPDATE bbs SET key=?2 WHERE key=?1",
+        "UPDATE OR IGNORE sessions SET bbs_key=?2 WHERE bbs_key=?1",
+        "UPDATE OR IGNORE events SET bbs_key=?2 WHERE bbs_key=?1",
+        "UPDATE OR IGNORE scores SET bbs_key=?2 WHERE bbs_key=?1"};
+    for (const auto &entry : by_key) {
+        const auto &owners = entry.second;
+        if (owners.size() > 1) {
+            std::string names;
+            for (const auto &owner : owners) names += (names.empty() ? "\"" : ", \"") + owner.second + "\"";
+            fprintf(stderr,
+                    "grimby-hub: the enrolled BBSes %s now share the name key \"%s\"; they were "
+                    "not merged and keep working, but reset all but one with --reset-bbs.\n",
+                    names.c_str(), entry.first.c_str());
+            continue;
+        }
+        if (owners[0].first == entry.first) continue;
+        for (const char *sql : moves)
+            if (!Run(db, sql, owners[0].first, entry.first)) return false;
+    }
+    return true;
+}
+
 // Brings a database written by an earlier release up to date, once, in
 // one transaction: the best table filled from the stored lines.
 bool Migrate(HubDb *db)
 {
     int version = UserVersion(db->sql);
     if (version < 0) return false;
-    if (version >= 1) return true;
+    if (version >= 2) return true;
     if (!Exec(db, "BEGIN IMMEDIATE")) return false;
+    bool ok = MoveNameKeys(db) && Exec(db, "DELETE FROM best");
     sqlite3_stmt *st = nullptr;
-    bool ok = sqlite3_prepare_v2(db->sql, kFillBest, -1, &st, nullptr) == SQLITE_OK &&
-              sqlite3_step(st) == SQLITE_DONE;
+    ok = ok && sqlite3_prepare_v2(db->sql, kFillBest, -1, &st, nullptr) == SQLITE_OK &&
+         sqlite3_step(st) == SQLITE_DONE;
     sqlite3_finalize(st);
-    ok = ok && Exec(db, kBoardsChanged) && Exec(db, "PRAGMA user_version=1");
+    ok = ok && Exec(db, kBoardsChanged) && Exec(db, "PRAGMA user_version=2");
     if (!ok || !Exec(db, "COMMIT")) {
         Exec(db, "ROLLBACK");
         return false;
@@ -273,8 +326,24 @@ bool Migrate(HubDb *db)
 // process, which WAL with synchronous NORMAL already gives.
 bool Begin(HubDb *db, bool durable)
 {
+    // A statement left part-read holds the snapshot it started on; after
+    // another process (an operator command) wrote, BEGIN IMMEDIATE on that
+    // old snapshot would fail as busy on every request from then on.
+    for (sqlite3_stmt *st = sqlite3_next_stmt(db->sql, nullptr); st;
+         st = sqlite3_next_stmt(db->sql, st))
+        if (sqlite3_stmt_busy(st)) sqlite3_reset(st);
     if (durable && !Exec(db, "PRAGMA synchronous=FULL")) return false;
-    return Exec(db, "BEGIN IMMEDIATE");
+    // The busy time-out waits for the other writer; one more try covers a
+    // writer that held on just past it.
+    for (int attempt = 0;; attempt++) {
+        int rc = sqlite3_exec(db->sql, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) return true;
+        if ((rc & 0xff) != SQLITE_BUSY || attempt == 1) {
+            fprintf(stderr, "grimby-hub: database: %s\n", sqlite3_errmsg(db->sql));
+            if (durable) Exec(db, "PRAGMA synchronous=NORMAL");
+            return false;
+        }
+    }
 }
 
 bool Commit(HubDb *db, bool durable)
@@ -300,7 +369,9 @@ int AdvanceSeq(HubDb *db, const HubSigned &s)
     Text(st, 1, s.key);
     Text(st, 2, s.session);
     int rc = sqlite3_step(st);
-    if (rc == SQLITE_ROW && sqlite3_column_int64(st, 0) >= s.seq) return 0;
+    bool seen = rc == SQLITE_ROW && sqlite3_column_int64(st, 0) >= s.seq;
+    sqlite3_reset(st);
+    if (seen) return 0;
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) return -1;
     return 1;
 }
@@ -797,4 +868,82 @@ void hub_db_prune(HubDb *db, int64_t now)
 {
     std::lock_guard<std::mutex> hold(db->lock);
     Prune(db, now);
+}
+
+int hub_db_remove_scores(HubDb *db, const std::string &key, const char *since, int64_t *removed)
+{
+    std::lock_guard<std::mutex> hold(db->lock);
+    *removed = 0;
+    if (!Begin(db, true)) return -1;
+    sqlite3_stmt *st = Stmt(db, "DELETE FROM scores WHERE bbs_key=?1 AND date>=?2");
+    bool ok = st != nullptr;
+    if (ok) {
+        Text(st, 1, key);
+        sqlite3_bind_text(st, 2, since ? since : "", -1, SQLITE_TRANSIENT);
+        ok = sqlite3_step(st) == SQLITE_DONE;
+        *removed = sqlite3_changes(db->sql);
+    }
+    // The BBS's best rows are found again from what is left of its lines.
+    if (ok && *removed) {
+        st = Stmt(db, "DELETE FROM best WHERE bbs_key=?1");
+        ok = st != nullptr;
+        if (ok) {
+            Text(st, 1, key);
+            ok = sqlite3_step(st) == SQLITE_DONE;
+        }
+        st = ok ? Stmt(db, kFillBest) : nullptr;
+        ok = st != nullptr;
+        if (ok) {
+            Text(st, 1, key);
+            ok = sqlite3_step(st) == SQLITE_DONE;
+        }
+        ok = ok && Exec(db, kBoardsChanged);
+    }
+    if (!ok) {
+        Rollback(db, true);
+        return -1;
+    }
+    return Commit(db, true) ? 1 : -1;
+}
+
+int hub_db_set_banned(HubDb *db, const std::string &key, int banned)
+{
+    std::lock_guard<std::mutex> hold(db->lock);
+    if (!Begin(db, true)) return -1;
+    sqlite3_stmt *st = Stmt(db, "UPDATE bbs SET banned=?2 WHERE key=?1");
+    if (!st) {
+        Rollback(db, true);
+        return -1;
+    }
+    Text(st, 1, key);
+    sqlite3_bind_int(st, 2, banned ? 1 : 0);
+    if (sqlite3_step(st) != SQLITE_DONE) {
+        Rollback(db, true);
+        return -1;
+    }
+    int changed = sqlite3_changes(db->sql);
+    return Commit(db, true) ? (changed ? 1 : 0) : -1;
+}
+
+int hub_db_list_bbs(HubDb *db, std::vector<HubBbsInfo> *out)
+{
+    std::lock_guard<std::mutex> hold(db->lock);
+    out->clear();
+    sqlite3_stmt *st = Stmt(db, "SELECT name, domain, enrolled, last_seen, banned,"
+                                " (SELECT COUNT(*) FROM scores WHERE bbs_key=bbs.key)"
+                                " FROM bbs ORDER BY key");
+    if (!st) return 0;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        HubBbsInfo info;
+        info.name = Column(st, 0);
+        info.domain = Column(st, 1);
+        info.enrolled = sqlite3_column_int64(st, 2);
+        info.last_seen = sqlite3_column_int64(st, 3);
+        info.banned = sqlite3_column_int(st, 4);
+        info.scores = sqlite3_column_int64(st, 5);
+        out->push_back(info);
+    }
+    sqlite3_reset(st);
+    return rc == SQLITE_DONE;
 }

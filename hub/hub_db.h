@@ -112,6 +112,25 @@ struct HubBoard {
 int hub_db_board(HubDb *db, int daily, const char *period, int rows, int per_bbs,
                  HubBoard *out);
 
+/* The operator's tools; each is one durable transaction and works while
+ * the service runs. Removes the BBS's stored lines dated since (YYYYMMDD,
+ * "" for all) and puts its board rows right at once. 1 (*removed set),
+ * -1 failure. */
+int hub_db_remove_scores(HubDb *db, const std::string &key, const char *since, int64_t *removed);
+
+/* Bans (its signed requests get 403, its name stays taken) or unbans.
+ * 1 done, 0 no such BBS, -1 failure. */
+int hub_db_set_banned(HubDb *db, const std::string &key, int banned);
+
+struct HubBbsInfo {
+    std::string name, domain;
+    int64_t enrolled = 0, last_seen = 0, scores = 0;
+    int banned = 0;
+};
+
+/* Every enrolled BBS by name key. 1, or 0 on failure. */
+int hub_db_list_bbs(HubDb *db, std::vector<HubBbsInfo> *out);
+
 /* Forgets replay memory past its time, old message ids and old chat
  * lines, a bounded amount per call; the service calls it every second. */
 void hub_db_prune(HubDb *db, int64_t now);

@@ -66,6 +66,7 @@ struct Conn {
     bool reading = true;     // the headers are still being read
     std::string peer;
     std::string bbs;
+    bool routine = false;
 };
 
 // The library caps each header line but not their number, and keeps them
@@ -266,6 +267,7 @@ void Serve(const httplib::Request &req, httplib::Response &res)
     HubResponse out;
     hub_api_handle(in, &out);
     tConn.bbs = out.bbs;
+    tConn.routine = out.routine;
     res.status = out.status;
     for (const auto &h : out.headers) res.set_header(h.first, h.second);
     if (out.file_fd < 0) {
@@ -379,10 +381,12 @@ int hub_serve(const HubConfig &config)
         HubResponse out;
         out.status = res.status;
         out.bbs = tConn.bbs;
+        out.routine = tConn.routine;
         hub_api_log(in, out, tConn.start ? now - tConn.start : 0);
         // The next request on a kept-alive connection gets a fresh deadline.
         tConn.start = now;
         tConn.bbs.clear();
+        tConn.routine = false;
         tConn.bytes = 0;
         tConn.reading = true;
         SetDeadline(now + (uint64_t)gConfig->request_deadline_ms);

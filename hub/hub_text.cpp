@@ -25,7 +25,34 @@ std::string hub_clean_name(const char *text, size_t length, size_t max)
     return out;
 }
 
+std::string hub_stable_name(const char *text, size_t length)
+{
+    // Dropping a colour code can make another ("|1|222" leaves "|12"), so
+    // clean until nothing changes: every pass that changes shortens.
+    std::string name = hub_clean_name(text, length, HUB_NAME_MAX);
+    for (;;) {
+        std::string again = hub_clean_name(name.data(), name.size(), HUB_NAME_MAX);
+        if (again == name) break;
+        name = again;
+    }
+    std::string out;
+    for (char c : name) {
+        if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+        out += c;
+    }
+    if (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
 std::string hub_name_key(const std::string &cleaned)
+{
+    std::string key = hub_stable_name(cleaned.data(), cleaned.size());
+    for (char &c : key)
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    return key;
+}
+
+std::string hub_legacy_name_key(const std::string &cleaned)
 {
     std::string key = cleaned;
     for (char &c : key)

@@ -23,8 +23,17 @@
  * byte outside 0x20..0x7E and the backtick dropped, cut to max bytes. */
 std::string hub_clean_name(const char *text, size_t length, size_t max);
 
-/* The name key: the cleaned name in ASCII lower case. */
+/* A BBS's name as enrolled: cleaned until cleaning changes nothing, spaces
+ * trimmed and runs of them made one. */
+std::string hub_stable_name(const char *text, size_t length);
+
+/* The name key: the stable name in ASCII lower case, so names that look
+ * alike ("Night  Owl ", "|1|222night owl") are one BBS. */
 std::string hub_name_key(const std::string &cleaned);
+
+/* The key of earlier releases (the cleaned name lower-cased), under which
+ * a BBS stays that the key migration could not move without a clash. */
+std::string hub_legacy_name_key(const std::string &cleaned);
 
 /* 1 when every byte is 0x20..0x7E and none is a backtick. */
 int hub_plain_text(const std::string &text);

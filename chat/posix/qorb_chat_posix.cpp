@@ -1,14 +1,15 @@
 /* qorb_chat_posix.cpp -- the chat client's Linux half: the lobby request
- * over libcurl with the same contract as the Windows half, random ids from
- * getrandom, the worker thread and guard on pthreads, and owner-only files
- * for everything that holds the secret. */
+ * over libcurl (loaded at the first request) with the same contract as the
+ * Windows half, random ids from getrandom, the worker thread and guard on
+ * pthreads, and owner-only files for everything that holds the secret. */
 #include "qorb_chat_int.h"
 #include "qorb_hub.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <openssl/ssl.h>
+#include <openssl/crypto.h>
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
@@ -40,15 +41,62 @@ static size_t pn_receive(char *data, size_t size, size_t count, void *user)
     return bytes;
 }
 
+/* libcurl brings about thirty libraries with it (TLS, Kerberos, LDAP, SSH
+ * ...), and loading them would cost every caller's start several times
+ * what the door itself takes, while most BBSes never switch chat on. They
+ * are loaded with the first request instead. */
+static struct {
+    CURLcode (*global_init)(long);
+    CURL *(*easy_init)(void);
+    CURLcode (*easy_setopt)(CURL *, CURLoption, ...);
+    CURLcode (*easy_perform)(CURL *);
+    CURLcode (*easy_getinfo)(CURL *, CURLINFO, ...);
+    void (*easy_cleanup)(CURL *);
+    struct curl_slist *(*slist_append)(struct curl_slist *, const char *);
+    void (*slist_free_all)(struct curl_slist *);
+    const char *(*easy_strerror)(CURLcode);
+} pn_curl;
+#undef curl_easy_setopt
+#undef curl_easy_getinfo
+#define curl_easy_init     pn_curl.easy_init
+#define curl_easy_setopt   pn_curl.easy_setopt
+#define curl_easy_perform  pn_curl.easy_perform
+#define curl_easy_getinfo  pn_curl.easy_getinfo
+#define curl_easy_cleanup  pn_curl.easy_cleanup
+#define curl_slist_append  pn_curl.slist_append
+#define curl_slist_free_all pn_curl.slist_free_all
+#define curl_easy_strerror pn_curl.easy_strerror
+
 static pthread_once_t pn_once = PTHREAD_ONCE_INIT;
 static int pn_ready;
 
-/* The worker may still be inside a request when the door ends the
- * process; OpenSSL must not tear itself down under it at exit. */
+static int pn_load(void *library, void *slot, const char *name)
+{
+    void *found = dlsym(library, name);
+    memcpy(slot, &found, sizeof found);
+    return found != nullptr;
+}
+
 static void pn_init(void)
 {
-    OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr);
-    pn_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    void *library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return;
+    int (*ssl_init)(uint64_t, const void *) = nullptr;
+    if (!pn_load(library, &pn_curl.global_init, "curl_global_init") ||
+        !pn_load(library, &pn_curl.easy_init, "curl_easy_init") ||
+        !pn_load(library, &pn_curl.easy_setopt, "curl_easy_setopt") ||
+        !pn_load(library, &pn_curl.easy_perform, "curl_easy_perform") ||
+        !pn_load(library, &pn_curl.easy_getinfo, "curl_easy_getinfo") ||
+        !pn_load(library, &pn_curl.easy_cleanup, "curl_easy_cleanup") ||
+        !pn_load(library, &pn_curl.slist_append, "curl_slist_append") ||
+        !pn_load(library, &pn_curl.slist_free_all, "curl_slist_free_all") ||
+        !pn_load(library, &pn_curl.easy_strerror, "curl_easy_strerror"))
+        return;
+    /* The worker may still be inside a request when the door ends the
+     * process; OpenSSL (libcurl's own, found through it) must not tear
+     * itself down under it at exit. */
+    if (pn_load(library, &ssl_init, "OPENSSL_init_ssl")) ssl_init(OPENSSL_INIT_NO_ATEXIT, nullptr);
+    pn_ready = pn_curl.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
 }
 
 /* What a failed transfer means to a sysop reading the message or the log. */
@@ -82,7 +130,7 @@ int pn_request(const char *url, const char *ca_file, const char *body, const cha
     if (status) *status = 0;
     if (!url || !body || !reply || cap < 1 || !status) return 0;
     reply[0] = '\0';
-    if (strncmp(url, "https://", 8) != 0 || strlen(url) > 2048) return 0;
+    if (!qc_url_ok(url)) return 0;
     if (signature && strlen(signature) != 64) return 0;
     pthread_once(&pn_once, pn_init);
     if (!pn_ready) return 0;
@@ -133,6 +181,11 @@ int pn_request(const char *url, const char *ca_file, const char *body, const cha
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+    /* A name lookup runs on a thread of its own, and without this the
+     * clean-up after a time-out waits for it to finish: a resolver that
+     * does not answer would hold the worker for its own 10 to 30 s instead
+     * of the limits below. The lookup is left to end by itself. */
+    curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
     /* WinHTTP gives resolve, connect, send and receive 2 s each. libcurl
      * has a connect limit (which covers resolving and the TLS handshake)
      * and a whole-transfer limit: connect gets its 2 s, and the cap of 6 s

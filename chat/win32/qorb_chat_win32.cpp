@@ -25,6 +25,7 @@ int pn_request(const char *url, const char *ca_file, const char *body, const cha
     if (ca_file) return 0;
     if (!url || !body || !reply || cap < 1 || !status) return 0;
     reply[0] = '\0';
+    if (!qc_url_ok(url)) return 0;
     if (signature && strlen(signature) != 64) return 0;
     size_t body_length = strlen(body);
     if (body_length > 0x7FFFFFFF) return 0;

@@ -103,3 +103,11 @@ TEST(ChatNetwork, ADoorEnrollsAndChatsAtTheHubItsSettingNamesTrustingOnlyThatCa)
     EXPECT_NE(out.find("The hub at " + hub.url() + " has a certificate that "), std::string::npos) << out;
     EXPECT_NE(out.find("Enrollment failed; no settings changed."), std::string::npos) << out;
 }
+
+TEST(ChatNetwork, HelpListsTheKitsOptionsAndTheChatOnes)
+{
+    E2ESite site;
+    std::string out = Console(site, "-HELP", "");
+    for (const char *option : {"-SOCKET x", "-CP437UTF8", "-NOFIFO", "--chat-config", "--chat-enable", "--chat-disable"})
+        EXPECT_NE(out.find(option), std::string::npos) << option << "\n" << out;
+}

@@ -11,6 +11,7 @@
 
 #include "hub_test_util.h"
 #include "interbbs.h"
+#include "run.h"
 #include "testdir.h"
 
 namespace {
@@ -220,6 +221,24 @@ TEST(HubScores, DomainColumnAndUnchangedBoards)
     EXPECT_EQ(200, moved.status);
     EXPECT_EQ("Ann\tNight Owl\t500\t[2001:db8::1]:23\n", moved.body);
     EXPECT_NE(story.etag, moved.etag);
+}
+
+// The bound is the game's own: the most one run can score passes, one
+// more does not, and the invented 2,147,483,647 of a cheat never counts.
+TEST(HubScores, ScoresNoRunCanReachAreRejected)
+{
+    long ceiling = run_score_ceiling();
+    ASSERT_GT(ceiling, 10000);
+    ASSERT_LT(ceiling, 1000000);
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    TestBbs a(hub, "Cheater");
+    HubReply r = Upload(hub, a, {Line(Today(), "Max", (int)ceiling, "story", 1),
+                                 Line(Today(), "Over", (int)ceiling + 1, "story", 2),
+                                 Line(Today(), "Cheat", 2147483647, "story", 3)});
+    EXPECT_NE(std::string::npos, r.body.find("[\"accepted\",\"rejected\",\"rejected\"]")) << r.body;
+    EXPECT_EQ("Max\tCheater\t" + std::to_string(ceiling) + "\n",
+              hub.Get("/v1/scores/story.tsv").body);
 }
 
 TEST(HubScores, KillNineDuringUploadsLosesNothingAcknowledged)
