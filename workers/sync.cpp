@@ -509,7 +509,7 @@ int main(int argc, char **argv)
             boards = fetch_board("daily", INTERBBS_DAILY_BOARD, checkpoint.etag_daily,
                                  sizeof checkpoint.etag_daily);
         ok = boards && ok;
-        if (!wk_checkpoint_save(&checkpoint)) {
+        if (ok && !wk_checkpoint_save(&checkpoint)) {
             fail("The checkpoint " WK_CHECKPOINT " cannot be written.");
             ok = 0;
         }

@@ -484,3 +484,38 @@ TEST(WorkersWine, WindowsAndLinuxBbsesShareOneLeaderboard)
     // Pressed again: the credential is reused, not refused.
     EXPECT_EQ(win.Config("window seat").code, 0);
 }
+
+// A disk that fills: the boards the game shows stay whole.
+TEST(Workers, FullDiskLeavesTheBoardsWhole)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    Bbs a(hub, "Night Owl"), b(hub, "Harbor Light");
+    ASSERT_EQ(b.Config("Harbor Light").code, 0);
+    b.Record("Bob", 700);
+    ASSERT_EQ(b.Sync().code, 0);
+    // A's door directory on a small file system of its own.
+    std::string door = a.dir.mkdir("door");
+    if (HubShell("mount -t tmpfs -o size=256k tmpfs '" + door + "' 2>/dev/null") != 0)
+        GTEST_SKIP() << "needs a tmpfs mount (root)";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { HubShell("umount '" + path + "'"); }
+    } unmount{door};
+    HubShell("cp -r '" + a.dir.root() + "/grimby.json' '" + a.dir.root() + "/data' '" + a.dir.root() +
+             "/hub' '" + door + "/'");
+    WorkerRun config = Worker("GRIMBY-CONFIG", door, {"--gui-setup", "--bbs", "Night Owl", "--domain",
+                                                      "bbs.example.org", "--interbbs", "Y"});
+    ASSERT_EQ(config.code, 0) << config.err;
+    const std::string board = "Old\tNight Owl\t1\n";
+    TestWriteFile(door + "/" INTERBBS_STORY_BOARD, board);
+    HubShell("dd if=/dev/zero of='" + door + "/filler' bs=4k 2>/dev/null");
+    WorkerRun full = Worker("GRIMBY-SYNC", door);
+    EXPECT_EQ(full.code, 1);
+    EXPECT_EQ(Lines(full.err), 1) << full.err;
+    EXPECT_EQ(TestReadFile(door + "/" INTERBBS_STORY_BOARD), board);
+    // Room again: the network's board arrives.
+    HubShell("rm -f '" + door + "/filler'");
+    EXPECT_EQ(Worker("GRIMBY-SYNC", door).code, 0);
+    EXPECT_EQ(TestReadFile(door + "/" INTERBBS_STORY_BOARD), "Bob\tHarbor Light\t700\tbbs.example.org\n");
+}
