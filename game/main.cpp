@@ -244,7 +244,7 @@ int grimby_main(const char *command_line)
         return console_mode(command_line);
 
     snprintf(od_control.program_name, sizeof od_control.program_name, "%s", "GRIMBY - Almanac");
-    snprintf(od_control.program_version, sizeof od_control.program_version, "%s", "2.0.0");
+    snprintf(od_control.program_version, sizeof od_control.program_version, "%s", GRIMBY_VERSION);
     od_control.always_clear_screen = 1;
     od_parse_cmd_line(command_line);
     od_init();
