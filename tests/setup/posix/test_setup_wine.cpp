@@ -52,6 +52,16 @@ protected:
                         " " + args + " </dev/null >" + Quote(door.path("../setup-run.out")) + " 2>&1");
     }
 
+    // What a shell command printed, without its last line end.
+    std::string Capture(const std::string &command)
+    {
+        std::string file = door.path("../capture");
+        HubShell(command + " >" + Quote(file) + " 2>/dev/null");
+        std::string out = TestReadFile(file);
+        while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+        return out;
+    }
+
     // Every file under the door directory with its bytes, one line each.
     std::string Listing()
     {
@@ -115,14 +125,6 @@ protected:
         }
     }
 
-    std::string Capture(const std::string &command)
-    {
-        std::string file = door.path("../capture");
-        HubShell(command + " >" + Quote(file) + " 2>/dev/null");
-        std::string out = TestReadFile(file);
-        while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-        return out;
-    }
     // The first window with exactly this title, waiting up to 60 s.
     std::string Find(const std::string &title)
     {
@@ -214,4 +216,31 @@ TEST_F(SetupWindow, RunsItsStepsInOrderStopsAtTheFirstFailureAndCanBeRunAgain)
     for (int i = 0; i < 300 && waitpid(program, &status, WNOHANG) == 0; i++) usleep(100000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     program = -1;
+}
+
+// A disk that fills up half-way through an update: the entry that no longer
+// fits fails, and everything before it is put back. Needs a small tmpfs of
+// its own (root); no message box is shown without a display.
+TEST_F(SetupUnderWine, UpdateModeOnAFullDiskPutsEverythingBack)
+{
+    std::string mount = door.mkdir("small");
+    if (HubShell("mount -t tmpfs -o size=1200k tmpfs " + Quote(mount) + " 2>/dev/null") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    door.write("small/grimby.json", "{\"bbs_name\": \"Castle\"}");
+    door.write("small/.grimby-maintenance", "");
+    door.write("small/GRIMBY.exe", "older game");
+    door.write("small/docs/INSTALL.txt", "older guide");
+    door.write("small/GRIMBY-CONFIG.exe", "older configuration utility");
+    std::string before = Capture("cd " + Quote(mount) + " && find . -type f | sort | xargs -d '\\n' md5sum");
+    int code = HubShell("env -u DISPLAY timeout -s KILL 120 " GRIMBY_SOURCE_DIR "/tools/wine-run " + Quote(setup) +
+                        " --update " + Quote(WinPath(mount)) + " </dev/null >/dev/null 2>&1");
+    std::string after = Capture("cd " + Quote(mount) + " && find . -type f -not -path './update-backup-*' | sort | "
+                                "xargs -d '\\n' md5sum");
+    std::string temporary = Capture("find " + Quote(mount) + " -iname 'GRB*.tmp'");
+    std::string saved = Capture("ls " + Quote(mount) + " | grep update-backup-");
+    HubShell("umount " + Quote(mount));
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(saved, "") << "refused before installing anything, not stopped by the full disk";
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(temporary, "");
 }
