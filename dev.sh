@@ -116,9 +116,7 @@ cmd_release() {
   build win64-release "${key_args[@]}"
   build win32-release "${key_args[@]}"
   local version setup=build/win32-release/setup/GRIMBY-SETUP.exe
-  version=$(head -n 1 build/win32-release/setup/release/release.version 2>/dev/null ||
-            head -n 1 release/release.version)
-  version="${version%-testkey}"
+  version=$(head -n 1 release/release.version)
   local name="GRIMBY-SETUP-$version$tag.exe" zip="grimby-$version$tag-windows.zip"
   local diz=release/FILE_ID.DIZ
   [ -n "$tag" ] && diz=build/win32-release/setup/release/FILE_ID.DIZ

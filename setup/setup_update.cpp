@@ -8,9 +8,9 @@
 
 #include "setup.h"
 
-static const char szUpdateCaption[] = "GRIMBY update failed";
+static const char szSetupUpdateCaption[] = "GRIMBY update failed";
 
-static int UpdateIsLink(const char *dir, const char *name)
+static int SetupIsLink(const char *dir, const char *name)
 {
     char path[SETUP_PATH_MAX + 2];
     snprintf(path, sizeof path, "%s\\%s", dir, name);
@@ -18,14 +18,14 @@ static int UpdateIsLink(const char *dir, const char *name)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-static int UpdateIsFile(const char *path)
+static int SetupIsFile(const char *path)
 {
     DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 /* 1 when both files hold the same bytes. */
-static int UpdateSameBytes(const char *a, const char *b)
+static int SetupSameBytes(const char *a, const char *b)
 {
     HANDLE one = CreateFileA(a, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     HANDLE two = CreateFileA(b, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -48,9 +48,9 @@ static int UpdateSameBytes(const char *a, const char *b)
 
 /* Puts the saved copy back by a temporary file and a rename, so a restore
  * that fails half-way leaves the newer file whole rather than a torn one. */
-static int UpdateRestore(const char *saved, const char *target)
+static int SetupRestore(const char *saved, const char *target)
 {
-    if (UpdateSameBytes(saved, target)) return 1; /* never replaced: nothing to undo */
+    if (SetupSameBytes(saved, target)) return 1; /* never replaced: nothing to undo */
     char parent[SETUP_PATH_MAX + 2], temp[MAX_PATH + 1];
     snprintf(parent, sizeof parent, "%s", target);
     char *slash = strrchr(parent, '\\');
@@ -67,7 +67,7 @@ static int UpdateRestore(const char *saved, const char *target)
 
 /* Removes the copies made in a backup directory that never came to be
  * used: nothing was installed, so they are backups of nothing. */
-static void UpdateDropBackups(const char *backup, const int *saved)
+static void SetupDropBackups(const char *backup, const int *saved)
 {
     char copy[SETUP_PATH_MAX + 16];
     for (int i = 0; i < SETUP_FILE_COUNT; i++) {
@@ -92,17 +92,17 @@ int setup_update(const char *args)
 
     char path[SETUP_PATH_MAX + 16];
     snprintf(path, sizeof path, "%s\\grimby.json", dir);
-    if (!UpdateIsFile(path)) return 1;
+    if (!SetupIsFile(path)) return 1;
     snprintf(path, sizeof path, "%s\\.grimby-maintenance", dir);
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return 1;
-    if (UpdateIsLink(dir, "docs") || UpdateIsLink(dir, "hub")) return 1;
+    if (SetupIsLink(dir, "docs") || SetupIsLink(dir, "hub")) return 1;
 
     /* The folders the release needs that are not there yet: a rollback
      * takes them away again once they are empty. */
-    static const char *const apszFolders[] = {"docs", "hub"};
+    static const char *const apszSetupFolders[] = {"docs", "hub"};
     int folder_was[2];
     for (int f = 0; f < 2; f++) {
-        snprintf(path, sizeof path, "%s\\%s", dir, apszFolders[f]);
+        snprintf(path, sizeof path, "%s\\%s", dir, apszSetupFolders[f]);
         folder_was[f] = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
     }
 
@@ -119,13 +119,13 @@ int setup_update(const char *args)
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             DWORD code = GetLastError();
             if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) continue;
-            UpdateDropBackups(backup, saved);
+            SetupDropBackups(backup, saved);
             return 1; /* there, but not to be looked at: not to be replaced either */
         }
         snprintf(copy, sizeof copy, "%s\\file-%02d", backup, i);
         if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
             !CopyFileA(target, copy, TRUE)) {
-            UpdateDropBackups(backup, saved);
+            SetupDropBackups(backup, saved);
             return 1;
         }
         saved[i] = 1;
@@ -151,27 +151,27 @@ int setup_update(const char *args)
         snprintf(target, sizeof target, "%s\\%s", dir, setup_files[i].path);
         if (saved[i]) {
             snprintf(copy, sizeof copy, "%s\\file-%02d", backup, i);
-            if (!UpdateRestore(copy, target)) {
+            if (!SetupRestore(copy, target)) {
                 complete = 0;
                 continue;
             }
             /* The file is back as it was, and update-backup keeps its copy:
              * the .previous made on the way is only a duplicate. */
             const char *extra = setup_backup_made(i);
-            if (extra[0] && UpdateSameBytes(copy, extra)) DeleteFileA(extra);
+            if (extra[0] && SetupSameBytes(copy, extra)) DeleteFileA(extra);
         } else if (GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(target)) {
             complete = 0;
         }
     }
     for (int f = 0; f < 2; f++) {
         if (folder_was[f]) continue;
-        snprintf(path, sizeof path, "%s\\%s", dir, apszFolders[f]);
+        snprintf(path, sizeof path, "%s\\%s", dir, apszSetupFolders[f]);
         RemoveDirectoryA(path); /* only when empty: anything else in it stays */
     }
     setup_message(nullptr,
                   complete ? error
                            : "Update failed and rollback was incomplete. Restore files from update-backup before "
                              "reopening the game.",
-                  szUpdateCaption, MB_OK | MB_ICONERROR);
+                  szSetupUpdateCaption, MB_OK | MB_ICONERROR);
     return 1;
 }
