@@ -179,7 +179,7 @@ static void SetupBuild(HWND window)
     hSetupShare = SetupControl(window, "BUTTON", label, BS_AUTOCHECKBOX | WS_TABSTOP, 0, SETUP_ID_SHARE, 20, 177,
                                460, 24);
     SendMessageA(hSetupShare, BM_SETCHECK, BST_CHECKED, 0);
-    snprintf(label, sizeof label, "Enable Shared Live Chat (%s)", GRIMBY_CHAT_HOST);
+    snprintf(label, sizeof label, "Enable Shared Live Chat (%s)", GRIMBY_HUB_HOST);
     hSetupChat = SetupControl(window, "BUTTON", label, BS_AUTOCHECKBOX | WS_TABSTOP, 0, SETUP_ID_CHAT, 20, 207, 460,
                               24);
     SetupControl(window, "BUTTON", "Install / Test / Register", BS_PUSHBUTTON | WS_TABSTOP, 0, SETUP_ID_INSTALL, 20,

@@ -103,7 +103,8 @@ TEST_F(SetupUnderWine, UpdateModeInstallsTheWholeReleaseAndRefusesALinkedFolder)
 namespace {
 
 // The set-up window on the test run's display (Xvfb with openbox), driven
-// as a sysop would: clicks, typing and Enter on its message boxes.
+// as a sysop would: clicks, typing and Enter on its message boxes. Its twin
+// carries stand-ins for GRIMBY-CONFIG and GRIMBY-SYNC, which fail at will.
 class SetupWindow : public SetupUnderWine {
 protected:
     std::string shots, window;
@@ -113,6 +114,7 @@ protected:
     {
         SetupUnderWine::SetUp();
         if (IsSkipped()) return;
+        setup = win64 + "/setup/stand-ins/setup-with-stand-ins.exe";
         if (!getenv("DISPLAY")) GTEST_SKIP() << "needs the test run's display";
         shots = win64 + "/setup-screens";
         HubShell("mkdir -p " + Quote(shots));
