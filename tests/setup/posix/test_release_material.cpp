@@ -60,14 +60,16 @@ TEST(ReleaseMaterial, EveryCarriedFileIsThereCleanAndAgreesWithTheInstallersTabl
                 break;
             }
         // Notepad on older Windows shows a bare line feed as nothing.
-        if (file.find(".txt") != std::string::npos || file == "README.md" || file == "FILE_ID.DIZ")
+        if (file.find(".txt") != std::string::npos || file == "README.md" || file == "FILE_ID.DIZ") {
             EXPECT_EQ(std::regex_search(text, std::regex("[^\r]\n")), false) << file << " has a bare LF";
+        }
     }
     // Every file a document points the sysop to is one the release has, or
     // one the programs make.
-    std::set<std::string> made = {"data\\interbbs-outbox.tsv", "data\\interbbs-story.tsv",
-                                  "data\\interbbs-daily.tsv", "hub\\sync.json", "hub\\sync-windows-error.log",
-                                  "data\\.grimby-write.lock", "data\\.grimby-write.guard", "docs\\*.txt"};
+    std::set<std::string> made = {"data\\interbbs-outbox.tsv", "data\\interbbs-story.tsv", "data\\interbbs-daily.tsv",
+                                  "hub\\sync.json",           "hub\\sync-windows-error.log", "hub\\config-error.log",
+                                  "hub\\sync-checkpoint.txt", "data\\.grimby-write.lock",    "data\\.grimby-write.guard",
+                                  "docs\\*.txt"};
     std::regex named("(docs|hub|data)\\\\[A-Za-z0-9.*_-]+\\.[a-z]+|[A-Z][A-Z-]+\\.exe");
     for (const std::string &file : files) {
         std::string text = TestReadFile(kRelease + file);
