@@ -3,6 +3,7 @@
  * random ids from CryptoAPI, the worker on a CRT thread with a critical
  * section as guard, and the settings files through the Win32 file calls. */
 #include "qorb_chat_int.h"
+#include "qorb_chat_win32.h"
 #include "qorb_hub.h"
 
 #include <windows.h>
@@ -22,7 +23,7 @@
 
 /* The certificates of a PEM file in a memory store; null when there is
  * none or the file cannot be read. */
-static HCERTSTORE pn_load_ca(const char *path)
+HCERTSTORE pn_load_ca(const char *path)
 {
     static char text[QC_FILE_LIMIT * 4];
     size_t size;
@@ -54,7 +55,7 @@ static HCERTSTORE pn_load_ca(const char *path)
 /* 1 when the server's chain leads, without a fault on the way, to a
  * certificate of the CA store. The system's roots play no part: a chain
  * that ends at one of them and not at the CA is refused. */
-static int pn_chain_trusted(HINTERNET request, HCERTSTORE ca)
+int pn_chain_trusted(HINTERNET request, HCERTSTORE ca)
 {
     PCCERT_CONTEXT server = nullptr;
     DWORD size = sizeof server;

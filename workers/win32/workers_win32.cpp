@@ -5,6 +5,7 @@
 #include "workers.h"
 
 #include <windows.h>
+#include "win32/qorb_chat_win32.h"
 #include <stdio.h>
 #include <string.h>
 #include <winhttp.h>
@@ -66,9 +67,11 @@ int wk_http_get(const char *url, const char *ca_file, const char *etag, char *re
     if (etag_out && etag_cap) etag_out[0] = 0;
     if (!url || cap < 1) return 0;
     reply[0] = 0;
-    /* As the lobby transport here: a CA of the hub's own is not yet
-     * trusted per request, so a request that needs one is not made. */
-    if (ca_file && ca_file[0]) return 0;
+    /* A hub with a CA of its own: trusted through that CA alone, as the
+     * lobby transport does; the reply is used only once the chain is. */
+    HCERTSTORE ca = nullptr;
+    if (ca_file && ca_file[0] && !(ca = pn_load_ca(ca_file))) return 0;
+    DWORD own_root = SECURITY_FLAG_IGNORE_UNKNOWN_CA, no_reuse = WINHTTP_DISABLE_KEEP_ALIVE;
     wchar_t wide_url[2049];
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, url, -1, wide_url, 2049) == 0) return 0;
     wchar_t host[256], path[1024];
@@ -102,9 +105,13 @@ int wk_http_get(const char *url, const char *ca_file, const char *etag, char *re
         goto done;
     if (!WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_wait, sizeof response_wait))
         goto done;
+    if (ca && (!WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &own_root, sizeof own_root) ||
+               !WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &no_reuse, sizeof no_reuse)))
+        goto done;
     if (!WinHttpSendRequest(request, headers[0] ? headers : WINHTTP_NO_ADDITIONAL_HEADERS,
                             headers[0] ? (DWORD)-1L : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
         goto done;
+    if (ca && !pn_chain_trusted(request, ca)) goto done;
     if (!WinHttpReceiveResponse(request, nullptr)) goto done;
     if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &code, &code_size, WINHTTP_NO_HEADER_INDEX))
@@ -128,5 +135,6 @@ done:
     if (request) WinHttpCloseHandle(request);
     if (connection) WinHttpCloseHandle(connection);
     if (session) WinHttpCloseHandle(session);
+    if (ca) CertCloseStore(ca, 0);
     return ok;
 }
