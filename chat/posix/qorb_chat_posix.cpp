@@ -133,7 +133,10 @@ int pn_request(const char *url, const char *ca_file, const char *body, const cha
     if (!qc_url_ok(url)) return 0;
     if (signature && strlen(signature) != 64) return 0;
     pthread_once(&pn_once, pn_init);
-    if (!pn_ready) return 0;
+    if (!pn_ready) {
+        pn_set_failure(PN_REFUSED, "libcurl (libcurl.so.4) cannot be loaded");
+        return 0;
+    }
 
     CURL *curl = curl_easy_init();
     if (!curl) return 0;

@@ -295,3 +295,32 @@ TEST(ChatConfig, EnrollsANewBbsOnlyWhenTheSaveCanFollow)
     EXPECT_NE(c.out.find("grimby-hub --reset-bbs NAME"), std::string::npos) << c.out;
     EXPECT_FALSE(here.dir.exists("chat.json.tmp." + std::to_string(getpid())));
 }
+
+// A credential belongs to the hub that issued it: after the sysop names
+// another hub, the door does not knock with it for ever, and the console
+// asks for one from the new hub.
+TEST(ChatConfig, ACredentialFromAnotherHubIsSetAsideInsteadOfRefusedForEver)
+{
+    ChatDir here;
+    here.dir.write("grimby.json", "{\"hub\":\"https://localhost:1\"}");
+    std::string old = ChatJson("https://old.example", "Owl");
+    here.dir.write("chat.json", old);
+    qorb_chat_start("Ann", "1", "grimby");
+    EXPECT_EQ(qorb_chat_enabled(), 0);
+    EXPECT_NE(here.dir.read("grimby-chat.log")
+                  .find("Shared chat is off: chat.json holds a credential from the hub at https://old.example, but "
+                        "grimby.json names https://localhost:1; run GRIMBY --chat-config"),
+              std::string::npos)
+        << here.dir.read("grimby-chat.log");
+
+    Console c = Configure(here, 1, "NONE\n\n");
+    EXPECT_EQ(c.code, 1);
+    EXPECT_NE(c.out.find("chat.json holds a credential from the hub at https://old.example, not from "
+                         "https://localhost:1; it is set aside.\nExisting Hub credential file"),
+              std::string::npos)
+        << c.out;
+    EXPECT_NE(c.out.find("BBS enrollment name [Owl]: The hub at https://localhost:1 cannot be reached"),
+              std::string::npos)
+        << c.out;
+    EXPECT_EQ(here.dir.read("chat.json"), old);
+}

@@ -126,3 +126,30 @@ TEST(ChatHub, TransportRefusesTheRealHubUnderAnotherCa)
                            std::string(64, '0').c_str(), reply, sizeof reply, &status));
     EXPECT_EQ(status, 401);
 }
+
+// The hub enrolled the BBS but its reply never arrived: the setup run again
+// with the same name within the hub's window collects the same secret.
+TEST(ChatHub, AnEnrollmentWhoseReplyWasLostIsCollectedByRunningTheSetupAgain)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start()) << hub.log();
+    ChatDir here;
+    here.dir.write("grimby.json", "{\"hub\":\"" + hub.url() + "\",\"hub_ca\":\"" + hub.ca_file() + "\"}");
+    const std::string id = "0123456789abcdef0123456789abcdef";
+    // What the first run wrote down before sending, and what the hub did.
+    here.dir.write("chat.enroll.json", "{\"bbs\":\"Lost Reply\",\"hub\":\"" + hub.url() + "\",\"enroll_id\":\"" + id +
+                                           "\",\"at\":" + std::to_string(time(nullptr)) + "}\n");
+    HubReply first = hub.Post("/v1/enroll/auto", "{\"bbs\":\"Lost Reply\",\"game\":\"grimby\",\"enroll_id\":\"" + id + "\"}");
+    ASSERT_EQ(first.status, 200) << first.body;
+
+    here.dir.write(".answers", "NONE\nLost Reply\n");
+    ASSERT_NE(freopen(here.dir.path(".answers").c_str(), "r", stdin), nullptr);
+    ASSERT_EQ(qorb_chat_config("", "grimby", 1), 0);
+    static cj_doc doc;
+    std::string saved = here.dir.read("chat.json");
+    ASSERT_TRUE(cj_parse(&doc, saved.c_str()));
+    char secret[257];
+    ASSERT_TRUE(cj_get(&doc, "secret", secret, sizeof secret));
+    EXPECT_NE(first.body.find(std::string("\"secret\":\"") + secret + "\""), std::string::npos) << first.body;
+    EXPECT_FALSE(here.dir.exists("chat.enroll.json"));
+}
