@@ -235,7 +235,9 @@ static int console_mode(const char *command_line)
     game_console_open();
     init_storage();
     load_config();
-    return qorb_chat_config(bbs_name, "grimby", mode);
+    /* Every fresh install shares the built-in title: offered as the BBS's
+     * name on the network, Enter would claim it for everyone. */
+    return qorb_chat_config(strcmp(bbs_name, "Q-ORB ONLINE") != 0 ? bbs_name : "", "grimby", mode);
 }
 
 /* --explain-dropfile PATH: start-up's reading of the drop file and the
@@ -273,6 +275,13 @@ int grimby_main(const char *command_line)
     snprintf(od_control.program_name, sizeof od_control.program_name, "%s", "GRIMBY - Almanac");
     snprintf(od_control.program_version, sizeof od_control.program_version, "%s", GRIMBY_VERSION);
     od_control.always_clear_screen = 1;
+    od_set_cmd_line_help(
+        "GRIMBY's own options (each runs in the console, changes chat.json and exits):\n"
+        "--chat-config\t- Asks whether the shared chat is on, shows the hub and lets you change it, "
+        "and enrolls this BBS when it holds no credential.\n"
+        "--chat-enable\t- Switches the shared chat on, enrolling this BBS when it holds no credential.\n"
+        "--chat-disable\t- Switches the shared chat off; callers already in the chat room stay until "
+        "they leave it.");
     od_parse_cmd_line(command_line);
     od_init();
     init_storage();

@@ -84,7 +84,8 @@ TEST(ChatWine, WinHttpHalfKeepsTheTransportContract)
     setenv("GRIMBY_TEST_HOSTILE_CA", WindowsPath(tls.ca).c_str(), 1);
     // One process each, the hub's first: Wine reads the trusted CAs once per
     // process, and the hostile server's CA must still be unknown there.
-    for (const char *test : {"RealHubTrustedAndAnUntrustedCaRefused", "HostileServersAreRefusedAsOnLinux",
+    for (const char *test : {"HubCaFileIsTrustedForThatRequestAlone", "RealHubTrustedAndAnUntrustedCaRefused",
+                             "HostileServersAreRefusedAsOnLinux",
                              "StopDoesNotWaitForAStalledHub"}) {
         std::string out;
         EXPECT_EQ(RunWine(std::string("ChatWinHttp.") + test, &out), 0) << out;
@@ -102,9 +103,9 @@ TEST(ChatWine, WindowsCallerAndLinuxCallerTalkThroughOneHub)
     std::string win_secret = hub.Enroll("Win BBS"), linux_secret = hub.Enroll("Linux BBS");
     ASSERT_FALSE(win_secret.empty());
     ASSERT_FALSE(linux_secret.empty());
-    setenv("GRIMBY_TEST_CA_FILE", hub.ca_file().c_str(), 1); // for the Linux GRIMBY
 
     E2ESite site;
+    site.dir.write("door/grimby.json", "{\"hub\":\"" + hub.url() + "\",\"hub_ca\":\"" + hub.ca_file() + "\"}\n");
     site.dir.write("door/chat.json", "{\"enabled\":true,\"bbs\":\"Linux BBS\",\"secret\":\"" + linux_secret +
                                          "\",\"url\":\"" + hub.url() + "\"}\n");
     LauncherProcess launcher;
