@@ -24,6 +24,12 @@ typedef struct {
 
 static tODExplainText *pODExplainNotes;
 
+#if defined(__MINGW32__)
+#define OD_EXPLAIN_FORMAT __attribute__((format(gnu_printf, 2, 3)))
+#else
+#define OD_EXPLAIN_FORMAT __attribute__((format(printf, 2, 3)))
+#endif
+static void ODExplainAdd(tODExplainText *t, const char *format, ...) OD_EXPLAIN_FORMAT;
 static void ODExplainAdd(tODExplainText *t, const char *format, ...)
 {
     if (t->used + 1 >= t->size) return;

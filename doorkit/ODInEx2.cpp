@@ -124,6 +124,7 @@ static tODDropView  sODReadView;
 
 tODDropNoteFunc pfODDropNote = nullptr;
 
+static void ODDropNote(const char *format, ...) OD_PRINTF_FORMAT;
 static void ODDropNote(const char *format, ...)
 {
     if (!pfODDropNote) return;

@@ -82,6 +82,11 @@ check "door directory owned by the BBS user" owner_mode "$work/doors/grimby" "gr
 check "hub directory owner-only" owner_mode "$work/doors/grimby/hub" "grimby-deb-test:grimby-deb-test 700"
 check "BBS name set" grep -q '"bbs_name": "Deb Test BBS"' "$work/doors/grimby/grimby.json"
 chmod 755 "$work"
+# The game starts hub/GRIMBY-SYNC; it must work in this directory, as the
+# BBS user (no credential yet: it fails and says so in the directory's log).
+check "the score exchange runs in the door directory" bash -c \
+  "! runuser -u grimby-deb-test -- '$work/doors/grimby/hub/GRIMBY-SYNC' --test-connection &&
+   grep -q 'sync.json is missing' '$work/doors/grimby/hub/sync-error.log'"
 check "a caller reaches the lobby through grimby-launch" \
   env GRIMBY_INSTALLED_DOOR_DIR="$work/doors/grimby" "$e2e" --gtest_filter='InstalledDoor.*'
 echo "measured: dpkg -i of both packages ${install_seconds} s; grimby-door-setup to a caller back from the lobby $(seconds_since "$start") s"
