@@ -305,7 +305,10 @@ cmd_deb() {
     echo
     echo " -- GRIMBY developers <grimby@hub.grimby.example>  $(date -u -R -d "@$SOURCE_DATE_EPOCH")"
   } >"$src/debian/changelog"
-  (cd "$src" && DEB_BUILD_OPTIONS="parallel=2 ${DEB_BUILD_OPTIONS:-}" dpkg-buildpackage -b -us -uc)
+  # A compiler cache that rewrites paths below a base directory would undo
+  # -ffile-prefix-map, and the build path would reach the build ids.
+  (cd "$src" && CCACHE_BASEDIR= DEB_BUILD_OPTIONS="parallel=2 ${DEB_BUILD_OPTIONS:-}" \
+    dpkg-buildpackage -b -us -uc)
   # lintian runs as root only when told to (CI runs as root).
   local lintian_root=()
   [ "$(id -u)" -eq 0 ] && lintian_root=(--allow-root)
