@@ -374,6 +374,28 @@ int main(int argc, char **argv)
     printf("The database holds a month of %d BBSes: %ld score lines (%d story results a day "
            "each for 31 days, 20 daily results today), built in %.1f s\n",
            bbses, lines, 20, Ms(Clock::now() - built) / 1000);
+    {
+        // The boards' own cost, apart from TLS: the first render of each, then
+        // a read of the cached one (what every later fetch costs until a change).
+        std::string error;
+        HubDb *db = hub_db_open((gDir + "/hub.db").c_str(), 900, &error);
+        char today[9], month[7];
+        hub_utc_date((int64_t)time(nullptr), today);
+        snprintf(month, sizeof month, "%.6s", today);
+        HubBoard board;
+        Clock::time_point t0 = Clock::now();
+        bool ok = db && hub_db_board(db, 0, month, 20, 5, &board);
+        Clock::time_point t1 = Clock::now();
+        ok = ok && hub_db_board(db, 1, today, 20, 5, &board);
+        Clock::time_point t2 = Clock::now();
+        for (int i = 0; ok && i < 10000; i++) ok = hub_db_board(db, i % 2, i % 2 ? today : month,
+                                                             20, 5, &board);
+        Clock::time_point t3 = Clock::now();
+        printf("Boards in process: story rendered in %.2f ms, daily in %.2f ms, then %.1f us a "
+               "read while unchanged%s\n",
+               Ms(t1 - t0), Ms(t2 - t1), Ms(t3 - t2) * 1000 / 10000, ok ? "" : " (FAILED)");
+        hub_db_close(db);
+    }
     WriteFile(gDir + "/hub.json",
               "{\"listen\":\"127.0.0.1\",\"port\":0,\"certificate\":\"cert.pem\",\"key\":\"key.pem\","
               "\"database\":\"hub.db\",\"release_dir\":\"releases\",\"port_file\":\"port\","

@@ -441,7 +441,8 @@ void Upload(const HubRequest &req, HubResponse *res)
         counts[results[i]]++;
     }
     body += "]";
-    for (int k = 0; k < 4; k++) body += ",\"" + std::string(words[k]) + "\":" + std::to_string(counts[k]);
+    for (int k = 0; k < 4; k++)
+        body += ",\"" + std::string(words[k]) + "\":" + std::to_string(counts[k]);
     Reply(res, body + "}", "application/json");
 }
 

@@ -286,7 +286,8 @@ bool MoveNameKeys(HubDb *db)
         const auto &owners = entry.second;
         if (owners.size() > 1) {
             std::string names;
-            for (const auto &owner : owners) names += (names.empty() ? "\"" : ", \"") + owner.second + "\"";
+            for (const auto &owner : owners)
+                names += (names.empty() ? "\"" : ", \"") + owner.second + "\"";
             fprintf(stderr,
                     "grimby-hub: the enrolled BBSes %s now share the name key \"%s\"; they were "
                     "not merged and keep working, but reset all but one with --reset-bbs.\n",

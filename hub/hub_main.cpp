@@ -104,12 +104,14 @@ static int Operate(const HubConfig &config, const char *command, const char *tar
                : done == 0 ? Say(1, "no BBS named " + Quoted(name) + " is enrolled.")
                : ban       ? Say(0, "Banned " + Quoted(name) +
                                         ": its requests are refused and its name stays taken.")
-                           : Say(0, "Unbanned " + Quoted(name) + ": its requests are accepted again.");
+                           : Say(0, "Unbanned " + Quoted(name) +
+                                        ": its requests are accepted again.");
     } else if (strcmp(command, "--remove-scores") == 0) {
         std::string from = since ? SinceDate(since) : "";
         int64_t removed = 0;
         if (since && from.empty()) {
-            code = Say(1, std::string("--since takes a date as YYYYMMDD, not ") + Quoted(since) + ".");
+            code = Say(1, std::string("--since takes a date as YYYYMMDD, not ") + Quoted(since) +
+                              ".");
         } else if (hub_db_remove_scores(db, key, from.c_str(), &removed) < 0) {
             code = Say(1, "the database refused to remove the scores of " + Quoted(name) + ".");
         } else if (removed == 0 && !enrolled) {
@@ -118,7 +120,8 @@ static int Operate(const HubConfig &config, const char *command, const char *tar
             std::string what = std::to_string((long long)removed) + " score line" +
                                (removed == 1 ? "" : "s") +
                                (from.empty() ? "" : " dated " + from + " or later");
-            code = Say(0, "Removed " + what + " of " + Quoted(name) + "; the boards no longer show them.");
+            code = Say(0, "Removed " + what + " of " + Quoted(name) +
+                              "; the boards no longer show them.");
         }
     } else {
         std::vector<HubBbsInfo> list;

@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "hub_api.h"
+#include "hub_db.h"
 #include "hub_test_util.h"
 #include "testdir.h"
 
@@ -39,6 +41,38 @@ TEST(HubOperator, EnrollmentRetriedWithItsIdGetsTheSameSecret)
     EXPECT_EQ("bad_request", hub.Post("/v1/enroll/auto", "{\"bbs\":\"X\",\"enroll_id\":\"" +
                                                              std::string(32, 'A') + "\"}")
                                  .code);
+}
+
+// One IPv6 subscriber holds a whole /64: its addresses share one
+// enrollment allowance, while other networks keep theirs. (In process,
+// through the endpoints' own interface: the tests' hub listens on IPv4.)
+TEST(HubOperator, EnrollmentLimitCountsAnIpv6NetworkAsOneClient)
+{
+    TestDir dir;
+    std::string error;
+    HubDb *db = hub_db_open(dir.path("hub.db").c_str(), 900, &error);
+    ASSERT_TRUE(db) << error;
+    HubConfig config;
+    config.enroll_per_hour = 2;
+    hub_api_start(&config, db);
+    auto enroll = [](const char *peer, int n) {
+        HubRequest req;
+        req.method = "POST";
+        req.path = "/v1/enroll/auto";
+        req.peer = peer;
+        req.body = "{\"bbs\":\"Net " + std::to_string(n) + "\"}";
+        HubResponse res;
+        hub_api_handle(req, &res);
+        return res.status;
+    };
+    EXPECT_EQ(200, enroll("2001:db8:0:1::1", 1));
+    EXPECT_EQ(200, enroll("2001:db8:0:1:ffff::2", 2));
+    EXPECT_EQ(429, enroll("2001:db8:0:1::3", 3));
+    EXPECT_EQ(200, enroll("2001:db8:0:2::1", 4));
+    EXPECT_EQ(200, enroll("::ffff:192.0.2.7", 5));
+    EXPECT_EQ(200, enroll("192.0.2.7", 6));
+    EXPECT_EQ(429, enroll("192.0.2.7", 7)) << "a mapped address is the IPv4 address";
+    hub_db_close(db);
 }
 
 // Runs an operator command against the hub's configuration; its exit
