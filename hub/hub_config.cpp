@@ -150,8 +150,10 @@ int hub_config_load(const char *path, HubConfig *config, std::string *error)
          ReadString(doc, "port_file", &port_file, false, error) &&
          ReadInt(doc, "threads", &config->threads, 1, 1024, error) &&
          ReadInt(doc, "max_queued", &config->max_queued, 1, 100000, error) &&
+         ReadInt(doc, "max_connections", &config->max_connections, 1, 1000000, error) &&
          ReadInt(doc, "max_connections_per_address", &config->max_per_address, 1, 100000,
                  error) &&
+         ReadInt(doc, "max_connections_per_net64", &config->max_per_net64, 1, 100000, error) &&
          ReadInt(doc, "request_deadline_ms", &config->request_deadline_ms, 100, 600000, error) &&
          ReadInt(doc, "time_window", &config->time_window, 1, 3600, error) &&
          ReadInt(doc, "presence", &config->presence, 1, 3600, error) &&
