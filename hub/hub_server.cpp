@@ -22,6 +22,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -645,6 +646,13 @@ int hub_serve(const HubConfig &config)
 {
     gConfig = &config;
     signal(SIGPIPE, SIG_IGN);  // a peer gone mid-reply is the write's error, not our end
+    // Each held connection is a descriptor: take all the system allows us,
+    // so the connection caps, not the default 1,024, decide who waits.
+    struct rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     struct stat st;
     if (stat(config.release_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
