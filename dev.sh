@@ -10,6 +10,12 @@
 #                                 (native, release, bench, win64, win32, fuzz)
 #   ./dev.sh fuzz [SECONDS]       build the fuzzers and run each for SECONDS
 #                                 (default 60); non-zero on a finding
+#   ./dev.sh network [PORT]       build, then run a score hub and three BBSes
+#                                 on this machine (telnet PORT, PORT+1, PORT+2;
+#                                 default 2323) until Ctrl-C
+#   ./dev.sh deb                  build the Debian packages grimby and
+#                                 grimby-hub into build/deb/ and check them
+#                                 with lintian
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -25,6 +31,8 @@ BENCH_PACKAGES=(nginx)   # the hub benchmark's yardstick
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libgtest-dev openssl)
 WINDOWS_TEST_PACKAGES=(wine wine64 fonts-wine xvfb openbox xdotool imagemagick x11-utils procps)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+DEB_PACKAGES=(debhelper dpkg-dev lintian)
+DEB_TEST_PACKAGES=(adduser systemd)   # the hub package's user; systemd-analyze
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -136,6 +144,11 @@ cmd_play() {
   exec build/release/game/GRIMBY -L "$@"
 }
 
+cmd_network() {
+  build release
+  exec tools/network/network.sh build/release "$@"
+}
+
 cmd_test() {
   ensure_packages "${WINDOWS_TEST_PACKAGES[@]}"
   build native
@@ -151,6 +164,11 @@ cmd_test() {
   trap stop_wine_and_display EXIT
   # Native tests run once: a flake there is a fault to find, not to retry.
   ctest --preset native --output-log build/native/ctest.log || status=1
+  # The packages, installed, played and purged on this machine (as root:
+  # CI's machine is thrown away afterwards).
+  ensure_packages "${DEB_TEST_PACKAGES[@]}"
+  { cmd_deb && as_root tests/deb/deb_test.sh build/deb build/native/tests/e2e_tests; } 2>&1 |
+    tee build/deb-test.log || status=1
   # The Wine preset runs a failed test once more: under load Wine has been
   # seen to end a test program before it printed a byte. The first
   # failure's output stays in the log, and a test that fails twice fails.
@@ -170,6 +188,11 @@ cmd_test() {
 test_summary() {
   local preset
   echo "dev.sh: summary"
+  if [ -f build/deb-test.log ]; then
+    grep -E '^(deb_test:|FAILED:|measured:)' build/deb-test.log | sed 's/^/  deb: /' || true
+  else
+    echo "  deb: no test log"
+  fi
   for preset in native win64; do
     local log="build/$preset/ctest.log"
     [ -f "$log" ] || { echo "  $preset: no test log"; continue; }
@@ -203,10 +226,48 @@ cmd_fuzz() {
   return $status
 }
 
+# The packages are built from the tracked files alone, as from a clean
+# clone, in a fresh copy whose path does not matter: two builds of one
+# commit give byte-identical packages.
+cmd_deb() {
+  local list packages
+  list=$(preset_packages release) || exit 2
+  read -r -a packages <<<"$list"
+  ensure_packages "${packages[@]}" "${DEB_PACKAGES[@]}"
+  local version
+  version=$(head -n 1 release/release.version)
+  local out="build/deb" src="build/deb/grimby-$version"
+  rm -rf "$out"
+  mkdir -p "$src"
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$src"
+  else
+    tar --exclude=./build -cf - . | tar -xf - -C "$src"
+  fi
+  cp -r packaging/debian "$src/debian"
+  export SOURCE_DATE_EPOCH
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || stat -c %Y release/release.version)
+  {
+    echo "grimby ($version) unstable; urgency=medium"
+    echo
+    echo "  * Release $version."
+    echo
+    echo " -- GRIMBY developers <grimby@hub.grimby.example>  $(date -u -R -d "@$SOURCE_DATE_EPOCH")"
+  } >"$src/debian/changelog"
+  (cd "$src" && DEB_BUILD_OPTIONS="parallel=2 ${DEB_BUILD_OPTIONS:-}" dpkg-buildpackage -b -us -uc)
+  # lintian runs as root only when told to (CI runs as root).
+  local lintian_root=()
+  [ "$(id -u)" -eq 0 ] && lintian_root=(--allow-root)
+  lintian "${lintian_root[@]}" --fail-on error "$out"/grimby_"$version"_*.changes
+  ls -l "$out"/*.deb
+}
+
 case "${1:-}" in
   play) shift; cmd_play "$@" ;;
   test) cmd_test ;;
   fuzz) shift; cmd_fuzz "$@" ;;
+  network) shift; cmd_network "$@" ;;
   build) build "${2:?preset}" ;;
-  *) sed -n '2,12p' "$0"; exit 2 ;;
+  deb) cmd_deb ;;
+  *) sed -n '2,18p' "$0"; exit 2 ;;
 esac

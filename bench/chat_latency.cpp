@@ -88,10 +88,12 @@ struct Door {
 };
 
 bool start_door(const std::string &grimby, const std::string &dir, const std::string &chat_json,
-                const char *name, Door *door)
+                const std::string &grimby_json, const char *name, Door *door)
 {
     mkdir(dir.c_str(), 0700);
-    if (!sh("cp '" + grimby + "' '" + dir + "/GRIMBY'") || !write_file(dir + "/chat.json", chat_json)) return false;
+    if (!sh("cp '" + grimby + "' '" + dir + "/GRIMBY'") || !write_file(dir + "/chat.json", chat_json) ||
+        !write_file(dir + "/grimby.json", grimby_json))
+        return false;
     door->pid = BenchStartSocketDoor(dir, name, &door->fd);
     return door->pid > 0;
 }
@@ -133,12 +135,12 @@ int fail(const char *what, const Door *door = nullptr)
     return 1;
 }
 
-std::string enroll(const std::string &hub_url, const char *bbs)
+std::string enroll(const std::string &hub_url, const std::string &ca, const char *bbs)
 {
     static char reply[4096];
     long status = 0;
     std::string body = std::string("{\"bbs\":\"") + bbs + "\",\"game\":\"grimby\"}";
-    if (!pn_request((hub_url + "/v1/enroll/auto").c_str(), body.c_str(), nullptr, reply, sizeof reply, &status) ||
+    if (!pn_request((hub_url + "/v1/enroll/auto").c_str(), ca.c_str(), body.c_str(), nullptr, reply, sizeof reply, &status) ||
         status != 200)
         return "";
     static cj_doc doc;
@@ -194,9 +196,8 @@ int main(int argc, char **argv)
     if (!port) return fail(("the hub did not start: " + read_file(dir + "/hub.log")).c_str());
     std::string url = "https://localhost:" + std::to_string(port);
     std::string ca = dir + "/ca.pem";
-    pn_set_ca_file(ca.c_str());
-    setenv("GRIMBY_TEST_CA_FILE", ca.c_str(), 1);
-    std::string secret_a = enroll(url, "Bench A"), secret_b = enroll(url, "Bench B");
+    std::string setting = "{\"hub\":\"" + url + "\",\"hub_ca\":\"" + ca + "\"}\n";
+    std::string secret_a = enroll(url, ca, "Bench A"), secret_b = enroll(url, ca, "Bench B");
     if (secret_a.empty() || secret_b.empty()) return fail("enrollment failed");
 
     auto chat_json = [&](const char *bbs, const std::string &secret) {
@@ -204,8 +205,8 @@ int main(int argc, char **argv)
                url + "\"}\n";
     };
     Door a, b;
-    if (!start_door(grimby, dir + "/a", chat_json("Bench A", secret_a), "Ann", &a) ||
-        !start_door(grimby, dir + "/b", chat_json("Bench B", secret_b), "Bob", &b))
+    if (!start_door(grimby, dir + "/a", chat_json("Bench A", secret_a), setting, "Ann", &a) ||
+        !start_door(grimby, dir + "/b", chat_json("Bench B", secret_b), setting, "Bob", &b))
         return fail("cannot start the doors");
     if (!to_lobby(&a, "Ann")) return fail("caller A did not reach the lobby", &a);
     if (!to_lobby(&b, "Bob")) return fail("caller B did not reach the lobby", &b);

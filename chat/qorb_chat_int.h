@@ -25,6 +25,7 @@ typedef struct {
     char    bbs[65];
     char    secret[257];
     char    url[512];
+    char    ca_file[1024]; /* the hub's CA, or empty: the system's store */
     char    game_id[49];
     char    session[33];
     char    handle[33];
@@ -55,16 +56,30 @@ extern "C" {
 
 /* POSTs body to an https URL; the reply is NUL-terminated in reply (cap
  * bytes, so at most cap - 1 of reply). 1 when a complete reply was read,
- * whatever its status, which goes to *status; 0 on any failure. A
- * signature, when given, must be 64 characters. */
-int pn_request(const char *url, const char *body, const char *signature, char *reply, size_t cap,
-               long *status);
+ * whatever its status, which goes to *status; 0 on any failure, its kind
+ * then in pn_failure (qorb_hub.h). A signature, when given, must be 64
+ * characters. ca_file, when given, is the only CA this request trusts;
+ * null means the system's store. */
+int pn_request(const char *url, const char *ca_file, const char *body, const char *signature,
+               char *reply, size_t cap, long *status);
+
+/* Records the calling thread's last request outcome for pn_failure. */
+void pn_set_failure(int kind, const char *detail);
+
+/* 1 when url is one a transport may request: "https://", valid UTF-8 without
+ * blanks or control bytes, at most 2,048 characters, a host of 1 to 255, a
+ * port of 1 to 65535 when given, a path of at most 1,023 and a query of at
+ * most 511 characters. */
+int qc_url_ok(const char *url);
 
 /* 16 bytes of system randomness as 32 lowercase hex digits. */
 int random_id(char out[QC_ID_SIZE]);
 
-/* Builds, signs and sends one request and applies the reply; the worker's. */
+/* Builds, signs and sends one request and applies the reply; the worker's.
+ * A failure leaves its kind in pn_failure (PN_OK with the hub's reason
+ * when the hub answered with an error) and the status in qc_last_status. */
 int exchange(const char *op, int in_chat, const qc_entry *message);
+long qc_last_status(void);
 
 /* Appends text to the line buffer; the caller holds guard. */
 void add_line(const char *text);
@@ -81,6 +96,10 @@ void qc_clean_name(const char *in, char *out, size_t limit);
  * its size in *size (a NUL inside shows as strlen(out) != *size), 0 when it
  * cannot be opened or read, -1 when it is too large. */
 int qc_read_file(const char *path, char *out, size_t cap, size_t *size);
+
+/* Appends one dated line to the door directory's chat log, where a sysop
+ * finds why the lobby cannot be reached. */
+void qc_log(const char *text);
 
 /* The wrap width for a caller screen of so many columns (0: unknown). */
 int qc_display_width(int columns);
@@ -103,6 +122,9 @@ void qc_wake(void);
  * has such a mode. Create truncates; copy fails when the target exists;
  * replace moves a finished file over the target in one step. */
 FILE *qc_file_create(const char *path);
+/* A file for settings others may read: created with the mode of like
+ * when like exists, else the usual mode. */
+FILE *qc_file_create_like(const char *path, const char *like);
 int   qc_file_sync_close(FILE *file);   /* flush, to disk, close: 1 or 0 */
 int   qc_file_copy_new(const char *from, const char *to);
 int   qc_file_replace(const char *from, const char *to);
@@ -113,15 +135,10 @@ unsigned long qc_process_id(void);
 /* The worker's pause and the request primitive, both replaceable: a test
  * runs the worker's rhythm on a clock it controls. */
 typedef void (*qc_nap_fn)(uint32_t ms);
-typedef int (*qc_request_fn)(const char *url, const char *body, const char *signature,
-                             char *reply, size_t cap, long *status);
+typedef int (*qc_request_fn)(const char *url, const char *ca_file, const char *body,
+                             const char *signature, char *reply, size_t cap, long *status);
 void qorb_chat_set_nap(qc_nap_fn nap);         /* null restores the real one */
 void qorb_chat_set_request(qc_request_fn fn);  /* null restores pn_request */
-/* The score hub host[:port] enrollment goes to; null restores the build's. */
-void qorb_chat_set_enroll_host(const char *host);
-/* Only for tests of the transport: a CA file trusted instead of the system
- * store (ignored by WinHTTP, which trusts the user's store). */
-void pn_set_ca_file(const char *path);
 
 #ifdef __cplusplus
 }

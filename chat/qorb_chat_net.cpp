@@ -2,6 +2,7 @@
  * request body, how a reply changes the state, and the chat line buffer the
  * room draws from. The network itself is the OS half's pn_request. */
 #include "qorb_chat_int.h"
+#include "qorb_hub.h"
 #include "qorb_json.h"
 #include "qorb_sha.h"
 #include "ODPlat.h"
@@ -87,8 +88,17 @@ static void apply_lines(const cj_doc *doc)
     }
 }
 
+static long last_status;
+
+long qc_last_status(void)
+{
+    return last_status;
+}
+
 int exchange(const char *op, int in_chat, const qc_entry *message)
 {
+    last_status = 0;
+    pn_set_failure(PN_REFUSED, "the request could not be built");
     char bbs[130], handle[80], game[100];
     if (!qc_escape(qc.bbs, bbs, 129) || !qc_escape(qc.handle, handle, 79)) return 0;
     /* The game's identifier goes out unescaped, so it must need no escape. */
@@ -133,9 +143,22 @@ int exchange(const char *op, int in_chat, const qc_entry *message)
     static char reply[QC_REPLY_SIZE];
     static cj_doc doc;
     long status = 0;
-    if (!qc_request(target, body, signature, reply, sizeof reply, &status)) return 0;
-    if (status < 200 || status > 299) return 0;
-    if (!cj_parse(&doc, reply)) return 0;
+    if (!qc_request(target, qc.ca_file[0] ? qc.ca_file : nullptr, body, signature, reply, sizeof reply, &status)) return 0;
+    last_status = status;
+    int parsed = cj_parse(&doc, reply);
+    if (status < 200 || status > 299) {
+        /* The transport did its part; what the hub said is the reason. */
+        char reason[200] = "";
+        if (!parsed || !cj_get(&doc, "error", reason, sizeof reason)) reason[0] = '\0';
+        char clean[200];
+        qc_clean_name(reason, clean, sizeof clean - 1);
+        pn_set_failure(PN_OK, clean);
+        return 0;
+    }
+    if (!parsed) {
+        pn_set_failure(PN_NO_REPLY, "the reply is not a JSON object");
+        return 0;
+    }
     if (strcmp(op, "leave") == 0) return 1;
 
     qc_lock();

@@ -4,11 +4,13 @@
 #include "doorkit.h"
 #include "qorb_chat.h"
 #include "qorb_chat_int.h"
+#include "qorb_hub.h"
 #include "qorb_json.h"
 #include "qorb_sha.h"
 
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 
 static void real_nap(uint32_t ms)
 {
@@ -36,6 +38,63 @@ int qc_read_file(const char *path, char *out, size_t cap, size_t *size)
     out[got] = '\0';
     *size = got;
     return 1;
+}
+
+#define QC_LOG_FILE  "grimby-chat.log"
+#define QC_LOG_LIMIT (256 * 1024L)
+
+void qc_log(const char *text)
+{
+    /* Lines are written only when the lobby's state changes, but a hub
+     * that flaps for months must not fill the disk: one old copy is kept. */
+    FILE *file = fopen(QC_LOG_FILE, "ab");
+    if (!file) return;
+    if (fseek(file, 0, SEEK_END) == 0 && ftell(file) > QC_LOG_LIMIT) {
+        fclose(file);
+        remove(QC_LOG_FILE ".old");
+        rename(QC_LOG_FILE, QC_LOG_FILE ".old");
+        file = fopen(QC_LOG_FILE, "ab");
+        if (!file) return;
+    }
+    time_t now = time(nullptr);
+    struct tm parts;
+#ifdef _WIN32
+    gmtime_s(&parts, &now);
+#else
+    gmtime_r(&now, &parts);
+#endif
+    char stamp[32];
+    strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S UTC", &parts);
+    fprintf(file, "%s %s\n", stamp, text);
+    fclose(file);
+}
+
+/* One line for each change of what stands between the door and the lobby
+ * (and one when it answers again), not one per failed poll. */
+static void note_outcome(int ok)
+{
+    static long last = 0; /* 0: answering (or not yet tried) */
+    char detail[200] = "", line[2048];
+    long status = qc_last_status();
+    int kind = pn_failure(detail, sizeof detail);
+    long now = ok ? 0 : kind != PN_OK ? 1000 + kind : status;
+    if (now == last) return;
+    last = now;
+    if (ok)
+        snprintf(line, sizeof line, "The lobby at %s answers again.", qc.url);
+    else if (kind == PN_OK)
+        snprintf(line, sizeof line, "The lobby at %s refused this BBS (HTTP %ld%s%s).", qc.url, status,
+                 detail[0] ? ": " : "", detail);
+    else if (kind == PN_UNREACHABLE)
+        snprintf(line, sizeof line, "The lobby at %s cannot be reached (%s).", qc.url, detail);
+    else if (kind == PN_UNTRUSTED)
+        snprintf(line, sizeof line, "The lobby at %s has a certificate that %s does not trust (%s).", qc.url,
+                 qc.ca_file[0] ? qc.ca_file : "the system's trust store", detail);
+    else if (kind == PN_TLS)
+        snprintf(line, sizeof line, "The TLS handshake with the lobby at %s failed (%s).", qc.url, detail);
+    else
+        snprintf(line, sizeof line, "The lobby at %s did not answer (%s).", qc.url, detail);
+    qc_log(line);
 }
 
 int qc_display_width(int columns)
@@ -67,6 +126,7 @@ static void worker(void)
                 continue;
             }
             int ok = exchange("message", in_chat, &head);
+            note_outcome(ok);
             qc_lock();
             if (ok) {
                 memmove(&qc.queue[0], &qc.queue[1], sizeof qc.queue[0] * (size_t)(qc.queued - 1));
@@ -82,7 +142,9 @@ static void worker(void)
                 worker_nap(100);
                 continue;
             }
-            if (!exchange("poll", in_chat, nullptr)) {
+            int ok = exchange("poll", in_chat, nullptr);
+            note_outcome(ok);
+            if (!ok) {
                 qc_lock();
                 qc.generation++;
                 qc.online = 0;
@@ -114,6 +176,31 @@ void qorb_chat_start(const char *handle, const char *user_identity, const char *
         !cj_get(&doc, "url", qc.url, sizeof qc.url))
         return;
     if (strlen(qc.secret) < 32 || strncmp(qc.url, "https://", 8) != 0) return;
+
+    /* The hub and its CA come from grimby.json. A credential issued by
+     * another hub than the one chosen there would only ever get 401: the
+     * chat stays off and the log says why. The build's own hub leaves
+     * chat.json's address as it stands, as before there was a setting. */
+    qorb_hub_setting hub;
+    char why[400];
+    if (!qorb_hub_setting_load("", &hub, why, sizeof why)) {
+        char line[600];
+        snprintf(line, sizeof line, "Shared chat is off: %s", why);
+        qc_log(line);
+        return;
+    }
+    size_t length = strlen(qc.url);
+    while (length > 8 && qc.url[length - 1] == '/') qc.url[--length] = '\0';
+    if (strcmp(qc.url, hub.url) != 0 && strcmp(hub.url, qorb_hub_default_url()) != 0) {
+        char line[1400];
+        snprintf(line, sizeof line,
+                 "Shared chat is off: chat.json holds a credential from the hub at %s, but grimby.json names "
+                 "%s; run GRIMBY --chat-config to enroll there or to give its credential file.",
+                 qc.url, hub.url);
+        qc_log(line);
+        return;
+    }
+    snprintf(qc.ca_file, sizeof qc.ca_file, "%s", hub.ca_file);
     if (!random_id(qc.session)) return;
 
     qc.display_width = qc_display_width(od_control.caller_screen_width);

@@ -55,7 +55,4 @@ endif()
 # named localhost, the name its certificate carries).
 set(GRIMBY_HUB_HOST "hub.grimby.example" CACHE STRING
     "Score hub host[:port]: enrollment, score exchange and release files")
-set(GRIMBY_CHAT_HOST "${GRIMBY_HUB_HOST}" CACHE STRING
-    "Shared chat lobby host[:port]: the default lobby URL is https://<this>")
-add_compile_definitions(GRIMBY_HUB_HOST="${GRIMBY_HUB_HOST}"
-                        GRIMBY_CHAT_HOST="${GRIMBY_CHAT_HOST}")
+add_compile_definitions(GRIMBY_HUB_HOST="${GRIMBY_HUB_HOST}")

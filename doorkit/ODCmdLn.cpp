@@ -15,6 +15,22 @@ int      bParsedCmdLine = 0;
 uint16_t wPreSetInfo = 0;
 uint32_t dwODPresetPort = OD_NO_PRESET_PORT;
 int      bODUseStdio = 0;
+char     szODCmdLnDropPath[1024] = "";
+
+void ODCmdLnSetDropPath(const char *path)
+{
+    ODStringCopy(od_control.drop_path, path, sizeof od_control.drop_path);
+    ODStringCopy(szODCmdLnDropPath, path, sizeof szODCmdLnDropPath);
+}
+
+const char *ODCmdLnDropPath(void)
+{
+    size_t n = strnlen(od_control.drop_path, sizeof od_control.drop_path);
+    if (n == 0 || n >= sizeof od_control.drop_path) return nullptr;
+    if (szODCmdLnDropPath[0] && strncmp(szODCmdLnDropPath, od_control.drop_path, n) == 0)
+        return szODCmdLnDropPath;
+    return od_control.drop_path;
+}
 
 static_assert(sizeof(tODWideChar) == 2, "the splitter works on UTF-16 code units");
 
@@ -347,12 +363,16 @@ int ODGetCommandLineParameter(const char *argument)
 static const char szODCmdLnHelp[] =
     "(Note that some options can be overriden by configuration or drop files.)\n"
     "\n"
-    "-C x or -CONFIG x\t- Specfies configuration filename.\n"
+    "-C x or -CONFIG x\t- Specfies configuration filename (also -CONFIGFILE, -CFGFILE, -CFG).\n"
     "-L or -LOCAL\t- Causes door to operate in local mode, without requiring a drop file.\n"
     "-D or -DROPFILE x\t- Door information file directory and/or filename.\n"
     "-N x or -NODE x\t- Sets the node number to use.\n"
-    "-B x or -BPS x\t- Sets the serial port <---> modem bps (baud) rate to use.\n"
+    "-B x or -BPS x\t- Sets the serial port <---> modem bps (baud) rate to use (also -BAUD x).\n"
     "-P x or -PORT x\t- Sets serial port to use. For COM1: use -P 0 or -P COM1, for COM2: use -P 1 or -P COM2, etc.\n"
+    "-ADDRESS x\t- Serial port I/O address, in hexadecimal.\n"
+    "-IRQ x\t\t- Serial port interrupt line.\n"
+    "-NOFOSSIL\t- Does not use a FOSSIL driver for the serial port.\n"
+    "-NOFIFO\t\t- Does not use the UART FIFO.\n"
     "-HANDLE x\t- Provides an already open serial port handle.\n"
     "-SOCKET x\t- Provides an already open TCP/IP socket descriptor.\n"
     "-STDIO\t\t- Caller is on standard input and output (a pseudo-terminal).\n"
@@ -364,11 +384,24 @@ static const char szODCmdLnHelp[] =
     "-TIMELEFT x\t- User's time remaining online.\n"
     "-SECURITY x\t- User's security level.\n"
     "-LOCATION x\t- Location from which user is calling.\n"
+    "-CP437UTF8\t- Sends the door's CP437 text to the caller as UTF-8.\n"
+    "-PERSONALITY x\t- Accepted and ignored.\n"
     "-?, -H or -HELP\t- Displays command-line help and exits.";
+
+static const char *pszODCmdLnProgramHelp;
+
+void od_set_cmd_line_help(const char *program_options)
+{
+    pszODCmdLnProgramHelp = program_options;
+}
 
 const char *ODCmdLnHelpText(void)
 {
-    return szODCmdLnHelp;
+    /* The program's own options follow the kit's, after a blank line. */
+    static char szHelp[sizeof szODCmdLnHelp + 2048];
+    if (!pszODCmdLnProgramHelp || !pszODCmdLnProgramHelp[0]) return szODCmdLnHelp;
+    snprintf(szHelp, sizeof szHelp, "%s\n\n%s", szODCmdLnHelp, pszODCmdLnProgramHelp);
+    return szHelp;
 }
 
 /* atol/strtol as on the platform these command lines come from: a 32-bit
@@ -468,7 +501,7 @@ static void ODCmdLnJoinWords(char *field, size_t size, int argc, char **argv, in
     memcpy(name, od_control.program_name, sizeof od_control.program_name);
     name[sizeof od_control.program_name] = '\0';
     snprintf(title, sizeof title, "%s Command Line Options", name);
-    ODCmdLnShowHelp(title, szODCmdLnHelp);
+    ODCmdLnShowHelp(title, ODCmdLnHelpText());
     ODProcessExit(1);
 }
 
@@ -521,7 +554,7 @@ void ODParseCommandLineArguments(int argc, char **argv)
                 od_control.port_irq = (uint8_t)ODCmdLnNumber(value, 10);
                 break;
             case kODParamDropFile:
-                ODStringCopy(od_control.drop_path, value, sizeof od_control.drop_path);
+                ODCmdLnSetDropPath(value);
                 break;
             case kODParamTimeLeft:
                 od_control.caller_time_left = (uint16_t)ODCmdLnNumber(value, 10);

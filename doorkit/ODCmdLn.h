@@ -23,6 +23,14 @@ extern int      bParsedCmdLine;  /* a command line was parsed */
 extern uint16_t wPreSetInfo;     /* OD_PRESET_* bits */
 extern uint32_t dwODPresetPort;  /* port start-up uses instead of the drop file's */
 extern int      bODUseStdio;     /* -STDIO: the caller is on standard input and output */
+/* The -D path whole: od_control.drop_path holds 59 characters, and a cut
+ * path names another place. Used while drop_path still holds its start. */
+extern char     szODCmdLnDropPath[1024];
+/* Sets the drop path as -D does. */
+void ODCmdLnSetDropPath(const char *path);
+/* The drop path start-up reads: the whole -D path unless the program has
+ * put another into drop_path since; null when none was given. */
+const char *ODCmdLnDropPath(void);
 
 /* Most elements a split ever yields, the program's own name included. */
 #define OD_MAX_ARGS 4096

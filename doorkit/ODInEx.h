@@ -54,6 +54,11 @@ void ODInExShowFatalError(const char *title, const char *text);
 typedef void (*tODShowFatalFunc)(const char *title, const char *text);
 extern tODShowFatalFunc pfODShowFatalError;
 
+/* Start-up as od_init does it up to opening the caller's connection, and
+ * no further: od_control holds what a session would use. 0 when start-up
+ * would end, with its message in fatal; nothing is opened or started. */
+int ODInExUnderstand(char *fatal, size_t fatal_size);
+
 /* Sends od_control.modem_exit_command to the modem (exit without hang-up). */
 void ODInExDisableDTR(void);
 

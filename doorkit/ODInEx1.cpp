@@ -16,6 +16,7 @@
 #include "ODSync.h"
 #include "ODUtil.h"
 
+#include <setjmp.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -583,6 +584,59 @@ void od_init(void)
     ODInExNoteConnectSpeedAndName();
     if (!ODInExStartLocalDisplay()) return;
     ODInExEnterRunning();
+}
+
+/* ---- start-up without a caller, for --explain-dropfile ---- */
+
+static jmp_buf sODUnderstandExit;
+static char   *pszODUnderstandFatal;
+static size_t  nODUnderstandFatal;
+
+static void ODInExUnderstandFatal(const char *, const char *text)
+{
+    /* The message alone, without the hint about -HELP. */
+    size_t n = strcspn(text, "\n");
+    if (n >= nODUnderstandFatal) n = nODUnderstandFatal - 1;
+    memcpy(pszODUnderstandFatal, text, n);
+    pszODUnderstandFatal[n] = '\0';
+}
+
+static void ODInExUnderstandExit(int)
+{
+    longjmp(sODUnderstandExit, 1);
+}
+
+int ODInExUnderstand(char *fatal, size_t fatal_size)
+{
+    if (!fatal || fatal_size == 0) return 0;
+    fatal[0] = '\0';
+    pszODUnderstandFatal = fatal;
+    nODUnderstandFatal = fatal_size;
+    tODShowFatalFunc show = pfODShowFatalError;
+    tODProcessExitFunc leave = pfODProcessExit;
+    pfODShowFatalError = ODInExUnderstandFatal;
+    pfODProcessExit = ODInExUnderstandExit;
+    volatile int understood = 0;
+    if (setjmp(sODUnderstandExit) == 0) {
+        /* The steps of od_init up to the connection, no further. */
+        tODStartup startup = {};
+        bTelnetSocket = 0;
+        bBBSDevSession = 0;
+        bBBSDevDeadlineSet = 0;
+        ODInExRememberPresets(&startup);
+        ODInExChooseNode();
+        ODInExResetCallerTerminal();
+        startup.local = ODInExFindCaller(&startup);
+        if (startup.local) ODInExSetUpLocalSession();
+        ODInExDefaults();
+        ODInExCapCallerTime();
+        ODInExNameSysopAndCaller(startup.local);
+        ODInExChooseSpeed();
+        understood = 1;
+    }
+    pfODShowFatalError = show;
+    pfODProcessExit = leave;
+    return understood;
 }
 
 /* ---- the kernel's stop ---- */

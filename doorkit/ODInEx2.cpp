@@ -9,9 +9,11 @@
  * session changed, so an unchanged file goes back byte for byte. */
 #include "doorkit.h"
 #include "ODInEx2.h"
+#include "ODCmdLn.h"
 #include "ODPlat.h"
 #include "ODUtil.h"
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -120,6 +122,19 @@ static tODDropView  sODReadView;
 
 /* ---- small text helpers ---- */
 
+tODDropNoteFunc pfODDropNote = nullptr;
+
+static void ODDropNote(const char *format, ...)
+{
+    if (!pfODDropNote) return;
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    pfODDropNote(text);
+}
+
 static int ODDropUpper(int c)
 {
     return c >= 'a' && c <= 'z' ? c - 32 : c;
@@ -137,6 +152,7 @@ static int ODDropStartsNoCase(const char *text, const char *start)
  * number is 0, a value above the field's limit is the limit. */
 static uint64_t ODDropNumber(const char *text, uint64_t maximum)
 {
+    const char *start = text;
     while (*text == ' ' || *text == '\t') text++;
     int negative = 0;
     if (*text == '+' || *text == '-') negative = *text++ == '-';
@@ -145,8 +161,16 @@ static uint64_t ODDropNumber(const char *text, uint64_t maximum)
         unsigned digit = (unsigned)(*text - '0');
         value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
     }
-    if (negative) return 0;
-    return value > maximum ? maximum : value;
+    if (negative) {
+        if (value) ODDropNote("the negative number %.40s was taken as 0", start);
+        return 0;
+    }
+    if (value > maximum) {
+        ODDropNote("the number %.40s is larger than %llu, which was taken instead", start,
+                   (unsigned long long)maximum);
+        return maximum;
+    }
+    return value;
 }
 
 static uint16_t ODDropWord(const char *text)
@@ -214,7 +238,10 @@ static void ODDropText(char *field, size_t field_size, const char *text, size_t 
 {
     size_t limit = field_size - 1 < maximum ? field_size - 1 : maximum;
     size_t n = strlen(text);
-    if (n > limit) n = limit;
+    if (n > limit) {
+        ODDropNote("\"%.80s\" was cut to its first %zu characters", text, limit);
+        n = limit;
+    }
     memcpy(field, text, n);
     field[n] = '\0';
     if (name_case) ODStringToName(field);
@@ -362,10 +389,9 @@ int ODSearchForDropFile(char *out, size_t out_size, int *name_index)
     static const char *const apszDirectoryVariables[] = {"RA", "QUICK", "PCB", "BBS", "WCNODEID", "SBBSNODE"};
     char directory[ODDROP_PATH_SIZE];
     ODDropSetNodeName(od_control.node);
-    size_t n = strnlen(od_control.drop_path, sizeof od_control.drop_path);
-    if (n > 0 && n < sizeof od_control.drop_path) {
-        memcpy(directory, od_control.drop_path, n);
-        directory[n] = '\0';
+    const char *given = ODCmdLnDropPath();
+    if (given && strlen(given) < sizeof directory) {
+        ODStringCopy(directory, given, sizeof directory);
         if (ODSearchInDir(directory, out, out_size, name_index)) return 1;
     }
     if (ODSearchInDir(".", out, out_size, name_index)) return 1;
@@ -813,6 +839,8 @@ static int ODDropParseDoor32(tODDropParse *p)
     TAKE(p);
     uint64_t handle = 0;
     int handle_ok = ODDropHandle(p->line, &handle);
+    char handle_text[41];
+    ODStringCopy(handle_text, p->line, sizeof handle_text);
     TAKE(p);
     ODDropKeep(p, 0);
     uint32_t speed = (uint32_t)ODDropNumber(p->line, UINT32_MAX);
@@ -830,8 +858,14 @@ static int ODDropParseDoor32(tODDropParse *p)
      * than a day, so a value above 1440 is taken as seconds, and what is
      * still above a day after that is cut to a day. */
     uint64_t minutes = ODDropNumber(p->line, UINT64_MAX);
-    if (minutes > 1440) minutes /= 60;
-    if (minutes > 1440) minutes = 1440;
+    if (minutes > 1440) {
+        ODDropNote("time left %llu is more than a day of minutes: taken as seconds", (unsigned long long)minutes);
+        minutes /= 60;
+    }
+    if (minutes > 1440) {
+        ODDropNote("time left cut to a day (1440 minutes)");
+        minutes = 1440;
+    }
     c.caller_time_left = (uint16_t)minutes;
     TAKE(p);
     uint64_t emulation = ODDropNumber(p->line, 255);
@@ -849,7 +883,11 @@ static int ODDropParseDoor32(tODDropParse *p)
         p->telnet = type == 2;
         c.open_handle = handle_ok ? handle : 0;
         c.remote_bps = speed ? speed : 1; /* remote even when the speed is unknown */
-        if (!handle_ok) p->bad_handle = 1;
+        if (!handle_ok) {
+            p->bad_handle = 1;
+            ODDropNote("line 2, the %s handle \"%.40s\", is not a positive number",
+                       type == 2 ? "socket" : "serial", handle_text);
+        }
     }
     p->kind = OD_DROP_DOOR32;
     return ODDROP_OK;
@@ -1403,10 +1441,8 @@ int ODDropFileReadPath(const char *path)
 int ODDropFileRead(void)
 {
     ODDropSetNodeName(od_control.node);
-    size_t n = strnlen(od_control.drop_path, sizeof od_control.drop_path);
-    if (n > 0 && n < sizeof od_control.drop_path) {
-        char given[sizeof od_control.drop_path];
-        memcpy(given, od_control.drop_path, n + 1);
+    const char *given = ODCmdLnDropPath();
+    if (given) {
         char resolved[ODDROP_PATH_SIZE];
         int index;
         if (ODDropResolveFile(given, resolved, sizeof resolved) && (index = ODDropNameIndex(resolved)) >= 0)

@@ -61,6 +61,11 @@ extern uint8_t *pExitInfoRecord;    /* kinds 1, 2 and 8 */
 extern uint8_t *pExtendedExitInfo;  /* kind 2: the 1017-byte extension */
 extern uint8_t *pRA2ExitInfoRecord; /* kind 11 */
 
+/* Told, when set, of every value the reader cut, clamped or refused, one
+ * sentence each (--explain-dropfile); sessions leave it null. */
+typedef void (*tODDropNoteFunc)(const char *text);
+extern tODDropNoteFunc pfODDropNote;
+
 /* Finds and reads the drop file (od_control.drop_path first, then the
  * search), filling od_control and the globals above. Nothing is changed
  * unless the whole file reads; ODDROP_BADHANDLE is the one exception, see

@@ -187,6 +187,10 @@ void od_exit(int error_level, int term_call);
  * starts the kit. */
 void   od_parse_cmd_line(const char *command_line);
 
+/* The program's own options, shown by -HELP after the kit's (lines
+ * separated by '\n'; the text is kept, not copied). Null: the kit's only. */
+void   od_set_cmd_line_help(const char *program_options);
+
 /* Splits command_line as Windows splits a process command line. Returns an
  * argument vector of *argc elements and a null after them; element 0 is
  * this program's path, the line's words follow (at most 4096 elements in

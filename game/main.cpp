@@ -2,6 +2,8 @@
  * question, the October opening and the lobby loop. The OS entry (main or
  * WinMain) hands over here with the command line. */
 #include "doorkit.h"
+#include "ODCmdLn.h"
+#include "ODExplain.h"
 #include "ODPlat.h"
 #include "grimby.h"
 #include "online.h"
@@ -233,19 +235,61 @@ static int console_mode(const char *command_line)
     game_console_open();
     init_storage();
     load_config();
-    return qorb_chat_config(bbs_name, "grimby", mode);
+    /* Every fresh install shares the built-in title: offered as the BBS's
+     * name on the network, Enter would claim it for everyone. */
+    return qorb_chat_config(strcmp(bbs_name, "Q-ORB ONLINE") != 0 ? bbs_name : "", "grimby", mode);
+}
+
+/* --explain-dropfile PATH: start-up's reading of the drop file and the
+ * other options, printed for the sysop; no connection is opened. */
+static int explain_mode(const char *command_line)
+{
+    int argc = 0;
+    char **argv = od_split_cmd_line(command_line, &argc);
+    const char *path = nullptr;
+    for (int i = 1; argv && i + 1 < argc && !path; i++)
+        if (strcmp(argv[i], "--explain-dropfile") == 0) path = argv[i + 1];
+    game_console_open();
+    if (!path) {
+        puts("usage: GRIMBY --explain-dropfile PATH [the BBS's other options]");
+        od_free_cmd_line(argv);
+        return 1;
+    }
+    snprintf(od_control.program_name, sizeof od_control.program_name, "%s", "GRIMBY - Almanac");
+    od_parse_cmd_line(command_line);
+    ODCmdLnSetDropPath(path);
+    od_free_cmd_line(argv);
+    static char report[16384];
+    int ok = ODExplainDropFile(report, sizeof report);
+    fputs(report, stdout);
+#ifdef _WIN32
+    /* The report is in a console of its own, which closes with us. */
+    fputs("Press Enter to close.", stdout);
+    fflush(stdout);
+    getchar();
+#endif
+    fflush(stdout);
+    return ok ? 0 : 1;
 }
 
 int grimby_main(const char *command_line)
 {
     if (!command_line) command_line = "";
+    if (strstr(command_line, "--explain-dropfile")) return explain_mode(command_line);
     if (strstr(command_line, "--chat-config") || strstr(command_line, "--chat-enable") ||
         strstr(command_line, "--chat-disable"))
         return console_mode(command_line);
 
     snprintf(od_control.program_name, sizeof od_control.program_name, "%s", "GRIMBY - Almanac");
-    snprintf(od_control.program_version, sizeof od_control.program_version, "%s", "2.0.0");
+    snprintf(od_control.program_version, sizeof od_control.program_version, "%s", GRIMBY_VERSION);
     od_control.always_clear_screen = 1;
+    od_set_cmd_line_help(
+        "GRIMBY's own options (each runs in the console, changes chat.json and exits):\n"
+        "--chat-config\t- Asks whether the shared chat is on, shows the hub and lets you change it, "
+        "and enrolls this BBS when it holds no credential.\n"
+        "--chat-enable\t- Switches the shared chat on, enrolling this BBS when it holds no credential.\n"
+        "--chat-disable\t- Switches the shared chat off; callers already in the chat room stay until "
+        "they leave it.");
     od_parse_cmd_line(command_line);
     od_init();
     init_storage();

@@ -226,7 +226,7 @@ void run_halloween_finale(int daily)
           "The bell falls silent. The first sunrise of November breaks through the black clouds. The surviving "
           "pumpkins turn to ordinary ash.",
           39);
-    score += 1000;
+    score += RUN_DAWN_SCORE;
     waitc();
     if (!quit_requested && hp >= 1) explosion(0);
     /* A story passes its completion step here, which shows nothing in

@@ -64,6 +64,14 @@ int run_trunk_buy(int item);
 
 /* One search of stage s: RUN_SEARCH_EMPTY when it was searched three times
  * already, RUN_SEARCH_FOUND (coins and score) or RUN_SEARCH_HURT (hp). */
+/* The score of the Halloween dawn, the last step of the finale. */
+#define RUN_DAWN_SCORE 1000
+
+/* The most one run can score: the game's scoring rules played at their
+ * most generous (every stage, the longest fight, the hardest blow). The
+ * score hub refuses results above it. Leaves the run state reset. */
+long run_score_ceiling(void);
+
 #define RUN_SEARCH_EMPTY 0
 #define RUN_SEARCH_FOUND 1
 #define RUN_SEARCH_HURT  2

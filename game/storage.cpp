@@ -6,6 +6,7 @@
 #include "ODPlat.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 int  storage_ok = 0;
@@ -18,6 +19,13 @@ static int nWriteLockDepth = 0;
 
 void init_storage(void)
 {
+    /* An installed GRIMBY serves door directories elsewhere: the start
+     * script of each names its own. */
+    const char *door_dir = getenv("GRIMBY_DOOR_DIR");
+    if (door_dir && door_dir[0]) {
+        storage_prepare(door_dir);
+        return;
+    }
     char directory[2048];
     if (ODPlatProgramDirectory(directory, sizeof directory) == ODPLAT_OK && directory[0])
         storage_prepare(directory);

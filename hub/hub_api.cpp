@@ -1,28 +1,32 @@
-/* hub_api.cpp -- grimby-hub's endpoints behind a plain request/reply
- * interface: enrollment, signed chat, score exchange, boards and release
- * files. OpenSSL gives the HMAC and the constant-time compare. */
+/* hub_api.cpp -- grimby-hub's endpoints: enrollment, the signed chat and
+ * score exchange, the boards and the release files. The front hands each
+ * whole request here; OpenSSL gives the HMAC and constant-time compare. */
 #include "hub_api.h"
 
+#include <arpa/inet.h>
 #include <ctype.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
 #include <openssl/hmac.h>
-#include <openssl/ssl.h>
 #include <stdio.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <deque>
+#include <list>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <mutex>
 
 #include "hub_db.h"
 #include "hub_text.h"
+#include "run.h"
 
 namespace {
 
@@ -30,127 +34,126 @@ int64_t Now() { return (int64_t)time(nullptr); }
 
 const HubConfig *gConfig;
 HubDb *gDb;
-
-void LogLine(const char *peer, const char *method, const std::string &path, int status,
-             const std::string &bbs, uint64_t ms)
-{
-    char stamp[32];
-    time_t t = time(nullptr);
-    struct tm tm;
-    gmtime_r(&t, &tm);
-    strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    // The path is the client's: no control bytes reach the log.
-    std::string safe = path.substr(0, 200);
-    for (char &c : safe)
-        if ((unsigned char)c < 0x20 || (unsigned char)c > 0x7E) c = '?';
-    if (safe.empty()) safe = "-";
-    fprintf(stderr, "%s %s %s %s %d %s %llums\n", stamp, *peer ? peer : "-",
-            *method ? method : "-", safe.c_str(), status,
-            bbs.empty() ? "-" : bbs.c_str(), (unsigned long long)ms);
-}
-
-// The BBS a request was made for, for its log line.
-thread_local std::string tBbs;
+int64_t gMaxScore = 2147483647;
 
 /* ---- replies ---- */
 
-void Error(HubResponse &res, int status, const char *sentence)
+void Reply(HubResponse *res, const std::string &body, const char *type)
+{
+    res->body = body;
+    res->content_type = type;
+}
+
+// Every error carries a code a program can act on beside the sentence a
+// person reads.
+void Error(HubResponse *res, int status, const char *code, const char *sentence)
 {
     std::string body = "{\"error\":";
     hub_json_append(body, sentence);
+    body += ",\"code\":";
+    hub_json_append(body, code);
     body += "}";
-    res.status = status;
-    res.body = body; res.content_type = "application/json";
+    res->status = status;
+    Reply(res, body, "application/json");
 }
+
+void Failed(HubResponse *res) { Error(res, 500, "hub_failed", "The hub failed; try again later."); }
 
 // A signed step the database refused: 403 for a (session, seq) already
 // seen, anything else is the hub's own failure.
-void SignedStepError(HubResponse &res, int status)
+void SignedStepError(HubResponse *res, int status)
 {
     if (status == 403)
-        Error(res, 403, "This request was already seen (session and seq).");
+        Error(res, 403, "replay", "This request was already seen (session and seq).");
     else
-        Error(res, 500, "The hub failed; try again later.");
-}
-
-const char *StatusSentence(int status)
-{
-    switch (status) {
-    case 400: return "Bad request.";
-    case 404: return "No such endpoint or file.";
-    case 405: return "Method not allowed.";
-    case 408: return "The request took too long.";
-    case 411: return "The body needs a Content-Length.";
-    case 413: return "The body is larger than 2048 bytes.";
-    case 414: return "The request line is too long.";
-    case 415: return "Bodies are taken without a Content-Encoding only.";
-    case 416: return "Ranges are not served.";
-    case 503: return "The hub is busy; try again later.";
-    default: return status >= 500 ? "The hub failed; try again later." : "Request refused.";
-    }
+        Failed(res);
 }
 
 /* ---- signed requests ---- */
 
 // Parses the body and checks what every signed request carries. On
 // success fills s and returns true; otherwise the reply is set.
-bool CheckSigned(const HubRequest &req, HubResponse &res, cj_doc *doc, HubSigned *s)
+bool CheckSigned(const HubRequest &req, HubResponse *res, cj_doc *doc, HubSigned *s)
 {
     if (req.body.find('\0') != std::string::npos || !cj_parse(doc, req.body.c_str())) {
-        Error(res, 400, "The body is not one JSON object.");
+        Error(res, 400, "bad_request", "The body is not one JSON object.");
         return false;
     }
-    std::string bbs;
+    std::string claimed;
     int64_t seq = 0, timestamp = 0;
-    if (!hub_json_string(doc, hub_json_find(doc, "bbs"), 256, &bbs) || !hub_plain_text(bbs) ||
+    if (!hub_json_string(doc, hub_json_find(doc, "bbs"), 256, &claimed) ||
+        !hub_plain_text(claimed) ||
         !hub_json_string(doc, hub_json_find(doc, "session"), HUB_ID_MAX, &s->session) ||
         !hub_id_ok(s->session, 8, HUB_ID_MAX) ||
         !hub_json_uint(doc, hub_json_find(doc, "seq"), &seq) || seq < 1 ||
         !hub_json_uint(doc, hub_json_find(doc, "timestamp"), &timestamp)) {
-        Error(res, 400, "\"bbs\", \"session\", \"seq\" or \"timestamp\" is missing or malformed.");
-        return false;
-    }
-    s->key = hub_name_key(hub_clean_name(bbs.data(), bbs.size(), HUB_NAME_MAX));
-    std::string secret;
-    int found = s->key.empty() ? 0 : hub_db_find_bbs(gDb, s->key, &s->name, &secret);
-    if (found < 0) {
-        Error(res, 500, "The hub failed; try again later.");
-        return false;
-    }
-    if (found == 0) {
-        Error(res, 401, "Unknown BBS.");
+        Error(res, 400, "bad_request",
+              "\"bbs\", \"session\", \"seq\" or \"timestamp\" is missing or malformed.");
         return false;
     }
     std::string hex = hub_api_header(req, "X-Q-Orb-Signature");
-    unsigned char given[32], mac[32];
-    unsigned int mac_length = 0;
-    bool ok = hex.size() == 64;
-    for (size_t i = 0; ok && i < 32; i++) {
+    unsigned char given[32];
+    bool well_formed = hex.size() == 64;
+    for (size_t i = 0; well_formed && i < 32; i++) {
         int hi = OPENSSL_hexchar2int((unsigned char)hex[2 * i]);
         int lo = OPENSSL_hexchar2int((unsigned char)hex[2 * i + 1]);
-        ok = hi >= 0 && lo >= 0;
+        well_formed = hi >= 0 && lo >= 0;
         given[i] = (unsigned char)(hi * 16 + lo);
     }
-    ok = ok && HMAC(EVP_sha256(), secret.data(), (int)secret.size(),
-                    (const unsigned char *)req.body.data(), req.body.size(), mac, &mac_length) &&
-         mac_length == 32 && CRYPTO_memcmp(given, mac, 32) == 0;
-    OPENSSL_cleanse(&secret[0], secret.size());
-    if (!ok) {
-        Error(res, 401, "Bad signature.");
+    // The key of this release; a BBS the key migration left under its old
+    // key (a clash it reported) is found by that one.
+    std::string cleaned = hub_clean_name(claimed.data(), claimed.size(), HUB_NAME_MAX);
+    std::string keys[2] = {hub_name_key(cleaned), hub_legacy_name_key(cleaned)};
+    HubBbs bbs;
+    int found = 0;
+    bool ok = false;
+    for (int k = 0; k < 2 && !ok; k++) {
+        if (keys[k].empty() || (k == 1 && keys[1] == keys[0])) continue;
+        HubBbs candidate;
+        int here = hub_db_find_bbs(gDb, keys[k], &candidate);
+        if (here < 0) {
+            Failed(res);
+            return false;
+        }
+        if (here == 0) continue;
+        found = 1;
+        unsigned char mac[32];
+        unsigned int mac_length = 0;
+        ok = well_formed &&
+             HMAC(EVP_sha256(), candidate.secret.data(), (int)candidate.secret.size(),
+                  (const unsigned char *)req.body.data(), req.body.size(), mac, &mac_length) &&
+             mac_length == 32 && CRYPTO_memcmp(given, mac, 32) == 0;
+        OPENSSL_cleanse(&candidate.secret[0], candidate.secret.size());
+        if (ok) {
+            bbs = candidate;
+            s->key = keys[k];
+        }
+    }
+    if (!found) {
+        Error(res, 401, "unknown_bbs", "Unknown BBS.");
         return false;
     }
-    tBbs = s->name;
+    if (!ok) {
+        Error(res, 401, "bad_signature", "Bad signature.");
+        return false;
+    }
+    s->name = bbs.name;
+    res->bbs = s->name;
+    if (bbs.banned) {
+        Error(res, 403, "banned", "This BBS is banned from the hub; ask its operator.");
+        return false;
+    }
     s->now = Now();
     int64_t off = timestamp - s->now;
     if (off > gConfig->time_window || -off > gConfig->time_window) {
-        Error(res, 403, "The request's timestamp is too far from the hub's clock.");
+        Error(res, 403, "clock", "The request's timestamp is too far from the hub's clock.");
         return false;
     }
     s->seq = seq;
     return true;
 }
 
-void Chat(const HubRequest &req, HubResponse &res)
+void Chat(const HubRequest &req, HubResponse *res)
 {
     std::unique_ptr<cj_doc> doc(new cj_doc);
     HubChat chat;
@@ -159,7 +162,7 @@ void Chat(const HubRequest &req, HubResponse &res)
     int64_t cursor = 0;
     if (!hub_json_string(doc.get(), hub_json_find(doc.get(), "op"), 16, &op) ||
         (op != "poll" && op != "message" && op != "leave")) {
-        Error(res, 400, "\"op\" must be poll, message or leave.");
+        Error(res, 400, "bad_request", "\"op\" must be poll, message or leave.");
         return;
     }
     chat.op = op == "poll" ? HUB_OP_POLL : op == "message" ? HUB_OP_MESSAGE : HUB_OP_LEAVE;
@@ -181,7 +184,7 @@ void Chat(const HubRequest &req, HubResponse &res)
             chat.notice = "Hub: message refused - use up to 160 plain characters.";
     }
     if (!ok) {
-        Error(res, 400, "A chat key is missing or malformed.");
+        Error(res, 400, "bad_request", "A chat key is missing or malformed.");
         return;
     }
     chat.player = hub_clean_name(player.data(), player.size(), HUB_PLAYER_MAX);
@@ -209,24 +212,74 @@ void Chat(const HubRequest &req, HubResponse &res)
         body += "]";
     }
     body += "}";
-    res.body = body; res.content_type = "application/json";
+    Reply(res, body, "application/json");
+    res->routine = chat.op == HUB_OP_POLL;
 }
 
 /* ---- enrollment ---- */
 
-std::mutex gEnrollLock;
-std::map<std::string, std::deque<int64_t>> gEnrollTimes;
+// Enrollment attempts per client: an IPv4 address, or an IPv6 /64 (one
+// subscriber's network holds more addresses than any count per address
+// could follow). Bounded; when full the client seen least recently is
+// forgotten, one at a time, never everyone at once.
+class AttemptTable {
+public:
+    explicit AttemptTable(size_t most) : most_(most) {}
+
+    // Seconds to wait, or 0 with the attempt counted.
+    int Wait(const std::string &client, int64_t now, int per_hour)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        auto found = entries_.find(client);
+        if (found == entries_.end()) {
+            if (entries_.size() >= most_) {
+                entries_.erase(order_.back());
+                order_.pop_back();
+            }
+            order_.push_front(client);
+            found = entries_.emplace(client, Entry{{}, order_.begin()}).first;
+        } else {
+            order_.splice(order_.begin(), order_, found->second.place);
+        }
+        std::deque<int64_t> &times = found->second.times;
+        while (!times.empty() && times.front() <= now - 3600) times.pop_front();
+        if ((int)times.size() >= per_hour) return (int)(times.front() + 3600 - now);
+        times.push_back(now);
+        return 0;
+    }
+
+private:
+    struct Entry {
+        std::deque<int64_t> times;
+        std::list<std::string>::iterator place;
+    };
+    size_t most_;
+    std::mutex lock_;
+    std::list<std::string> order_;  // most recent first
+    std::unordered_map<std::string, Entry> entries_;
+};
+
+AttemptTable gEnrollAttempts(100000);
+
+// The unit an enrollment limit counts: the address, or its /64.
+std::string EnrollClient(const std::string &peer)
+{
+    struct in6_addr v6;
+    if (inet_pton(AF_INET6, peer.c_str(), &v6) != 1) return peer;
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+        char v4[INET_ADDRSTRLEN];
+        return inet_ntop(AF_INET, &v6.s6_addr[12], v4, sizeof v4) ? v4 : peer;
+    }
+    memset(&v6.s6_addr[8], 0, 8);
+    char text[INET6_ADDRSTRLEN];
+    if (!inet_ntop(AF_INET6, &v6, text, sizeof text)) return peer;
+    return std::string(text) + "/64";
+}
 
 // Every attempt counts, good or bad, so names cannot be probed quickly.
 int EnrollWait(const std::string &peer, int64_t now)
 {
-    std::lock_guard<std::mutex> hold(gEnrollLock);
-    if (gEnrollTimes.size() > 100000) gEnrollTimes.clear();
-    std::deque<int64_t> &times = gEnrollTimes[peer];
-    while (!times.empty() && times.front() <= now - 3600) times.pop_front();
-    if ((int)times.size() >= gConfig->enroll_per_hour) return (int)(times.front() + 3600 - now);
-    times.push_back(now);
-    return 0;
+    return gEnrollAttempts.Wait(EnrollClient(peer), now, gConfig->enroll_per_hour);
 }
 
 bool MakeSecret(std::string *secret)
@@ -244,59 +297,105 @@ bool MakeSecret(std::string *secret)
     return true;
 }
 
-void Enroll(const HubRequest &req, HubResponse &res)
+const char kDomainRule[] =
+    "\"domain\" must be a host name or address with an optional port, up to 80 characters.";
+
+void Enroll(const HubRequest &req, HubResponse *res)
 {
     int wait = EnrollWait(req.peer, Now());
     if (wait > 0) {
-        res.headers.emplace_back("Retry-After", std::to_string(wait));
-        Error(res, 429, "Too many enrollment attempts from this address; try again later.");
+        res->headers.emplace_back("Retry-After", std::to_string(wait));
+        Error(res, 429, "rate_limited",
+              "Too many enrollment attempts from this address; try again later.");
         return;
     }
     std::unique_ptr<cj_doc> doc(new cj_doc);
     if (req.body.find('\0') != std::string::npos || !cj_parse(doc.get(), req.body.c_str())) {
-        Error(res, 400, "The body is not one JSON object.");
+        Error(res, 400, "bad_request", "The body is not one JSON object.");
         return;
     }
     std::string raw, game;
     if (!hub_json_string(doc.get(), hub_json_find(doc.get(), "bbs"), 1024, &raw)) {
-        Error(res, 400, "\"bbs\" is missing or not a text.");
+        Error(res, 400, "bad_request", "\"bbs\" is missing or not a text.");
         return;
     }
     int t = hub_json_find(doc.get(), "game");
     if (t >= 0 && (!hub_json_string(doc.get(), t, 48, &game) || game != "grimby")) {
-        Error(res, 400, "\"game\" must be grimby.");
+        Error(res, 400, "bad_request", "\"game\" must be grimby.");
         return;
     }
-    std::string name = hub_clean_name(raw.data(), raw.size(), HUB_NAME_MAX);
-    if (name.find_first_not_of(' ') == std::string::npos) {
-        Error(res, 400, "The BBS name is empty once cleaned.");
+    HubEnroll e;
+    t = hub_json_find(doc.get(), "enroll_id");
+    if (t >= 0 && (!hub_json_string(doc.get(), t, 32, &e.enroll_id) || e.enroll_id.size() != 32 ||
+                   e.enroll_id.find_first_not_of("0123456789abcdef") != std::string::npos)) {
+        Error(res, 400, "bad_request", "\"enroll_id\" must be 32 lowercase hex digits.");
         return;
     }
-    tBbs = name;
+    t = hub_json_find(doc.get(), "domain");
+    if (t >= 0 && (!hub_json_string(doc.get(), t, HUB_DOMAIN_MAX, &e.domain) ||
+                   (!e.domain.empty() && !hub_domain_ok(e.domain)))) {
+        Error(res, 400, "bad_request", kDomainRule);
+        return;
+    }
+    e.name = hub_stable_name(raw.data(), raw.size());
+    if (e.name.find_first_not_of(' ') == std::string::npos) {
+        Error(res, 400, "bad_request", "The BBS name is empty once cleaned.");
+        return;
+    }
+    res->bbs = e.name;
+    if (!MakeSecret(&e.secret)) {
+        Failed(res);
+        return;
+    }
+    e.key = hub_name_key(e.name);
+    e.now = Now();
     std::string secret;
-    if (!MakeSecret(&secret)) {
-        Error(res, 500, "The hub failed; try again later.");
-        return;
-    }
-    int added = hub_db_enroll(gDb, name, hub_name_key(name), secret, Now());
+    int added = hub_db_enroll(gDb, e, &secret);
     if (added == 0) {
-        Error(res, 409, "That BBS name is already enrolled.");
+        Error(res, 409, "name_taken", "That BBS name is already enrolled.");
     } else if (added < 0) {
-        Error(res, 500, "The hub failed; try again later.");
+        Failed(res);
     } else {
         std::string body = "{\"bbs\":";
-        hub_json_append(body, name);
+        hub_json_append(body, e.name);
         body += ",\"secret\":";
         hub_json_append(body, secret);
         body += "}";
-        res.body = body; res.content_type = "application/json";
+        Reply(res, body, "application/json");
+        OPENSSL_cleanse(&body[0], body.size());
     }
-    OPENSSL_cleanse(&secret[0], secret.size());
+    OPENSSL_cleanse(&e.secret[0], e.secret.size());
+    if (!secret.empty()) OPENSSL_cleanse(&secret[0], secret.size());
+}
+
+// A signed change of the BBS's public address.
+void Domain(const HubRequest &req, HubResponse *res)
+{
+    std::unique_ptr<cj_doc> doc(new cj_doc);
+    HubSigned s;
+    if (!CheckSigned(req, res, doc.get(), &s)) return;
+    std::string domain;
+    if (!hub_json_string(doc.get(), hub_json_find(doc.get(), "domain"), HUB_DOMAIN_MAX,
+                         &domain) ||
+        (!domain.empty() && !hub_domain_ok(domain))) {
+        Error(res, 400, "bad_request", kDomainRule);
+        return;
+    }
+    int status = hub_db_set_domain(gDb, s, domain);
+    if (status != 200) {
+        SignedStepError(res, status);
+        return;
+    }
+    std::string body = "{\"bbs\":";
+    hub_json_append(body, s.name);
+    body += ",\"domain\":";
+    hub_json_append(body, domain);
+    Reply(res, body + "}", "application/json");
 }
 
 /* ---- score exchange ---- */
 
-void Upload(const HubRequest &req, HubResponse &res)
+void Upload(const HubRequest &req, HubResponse *res)
 {
     std::unique_ptr<cj_doc> doc(new cj_doc);
     HubSigned s;
@@ -304,31 +403,36 @@ void Upload(const HubRequest &req, HubResponse &res)
     std::string game;
     int t = hub_json_find(doc.get(), "game");
     if (t >= 0 && (!hub_json_string(doc.get(), t, 48, &game) || game != "grimby")) {
-        Error(res, 400, "\"game\" must be grimby.");
+        Error(res, 400, "bad_request", "\"game\" must be grimby.");
         return;
     }
+    // A line the hub cannot decode is judged like any malformed line:
+    // the others in the batch still count.
     int list = hub_json_find(doc.get(), "lines");
     std::vector<std::string> lines;
     bool ok = list >= 0 && doc->tok[list].type == '[';
     for (int e = list + 1; ok && e < doc->tok[list].next; e = doc->tok[e].next) {
         std::string line;
-        ok = lines.size() < 16 && hub_json_string(doc.get(), e, 1024, &line);
+        ok = lines.size() < HUB_BATCH_LINES;
+        if (!hub_json_string(doc.get(), e, 1024, &line)) line.clear();
         lines.push_back(line);
     }
     if (!ok || lines.empty()) {
-        Error(res, 400, "\"lines\" must be a list of 1 to 16 outbox lines.");
+        Error(res, 400, "bad_request", "\"lines\" must be a list of 1 to 16 outbox lines.");
         return;
     }
-    char latest[9];
-    hub_utc_date(s.now + 86400, latest);
+    char today[9];
+    hub_utc_date(s.now, today);
     std::vector<int> results;
-    int status = hub_db_upload(gDb, s, lines, latest, &results);
+    HubUploadRules rules;
+    rules.max_score = gMaxScore;
+    int status = hub_db_upload(gDb, s, lines, today, rules, &results);
     if (status != 200) {
         SignedStepError(res, status);
         return;
     }
-    static const char *const words[] = {"accepted", "duplicate", "rejected"};
-    int counts[3] = {0, 0, 0};
+    static const char *const words[] = {"accepted", "duplicate", "rejected", "future"};
+    int counts[4] = {0, 0, 0, 0};
     std::string body = "{\"results\":[";
     for (size_t i = 0; i < results.size(); i++) {
         body += i ? ",\"" : "\"";
@@ -336,33 +440,36 @@ void Upload(const HubRequest &req, HubResponse &res)
         body += "\"";
         counts[results[i]]++;
     }
-    body += "],\"accepted\":" + std::to_string(counts[0]) +
-            ",\"duplicate\":" + std::to_string(counts[1]) +
-            ",\"rejected\":" + std::to_string(counts[2]) + "}";
-    res.body = body; res.content_type = "application/json";
+    body += "]";
+    for (int k = 0; k < 4; k++) body += ",\"" + std::string(words[k]) + "\":" + std::to_string(counts[k]);
+    Reply(res, body + "}", "application/json");
 }
 
-void Board(const HubRequest &req, HubResponse &res)
+// Rendered once per change and shared: a board costs a lookup of the
+// database's board version, whoever asks and however often.
+void Board(const HubRequest &req, HubResponse *res)
 {
     bool daily = req.path == "/v1/scores/daily.tsv";
-    char today[9], from[9], to[9], period[9];
+    char today[9], period[9];
     hub_utc_date(Now(), today);
-    if (daily) {
-        memcpy(from, today, 9);
-        memcpy(to, today, 9);
-        memcpy(period, today, 9);
-    } else {
-        snprintf(from, sizeof from, "%.6s01", today);
-        snprintf(to, sizeof to, "%.6s31", today);
-        snprintf(period, sizeof period, "%.6s", today);
-    }
-    std::string body;
-    if (!hub_db_board(gDb, daily, from, to, gConfig->board_rows, &body)) {
-        Error(res, 500, "The hub failed; try again later.");
+    snprintf(period, sizeof period, daily ? "%.8s" : "%.6s", today);
+    HubBoard board;
+    if (!hub_db_board(gDb, daily, period, gConfig->board_rows, gConfig->board_rows_per_bbs,
+                      &board)) {
+        Failed(res);
         return;
     }
-    res.headers.emplace_back("X-Grimby-Period", period);
-    res.body = body; res.content_type = "text/tab-separated-values";
+    res->headers.emplace_back("X-Grimby-Period", period);
+    res->headers.emplace_back("ETag", board.etag);
+    res->headers.emplace_back("Cache-Control", "no-cache");
+    res->routine = true;
+    std::string match = hub_api_header(req, "If-None-Match");
+    if (!match.empty() && (match == board.etag || match == "*" ||
+                           match.find(board.etag) != std::string::npos)) {
+        res->status = 304;
+        return;
+    }
+    Reply(res, *board.body, "text/tab-separated-values");
 }
 
 /* ---- release files ---- */
@@ -395,7 +502,7 @@ int OpenRelease(const char *sub, const std::string &name, off_t *size)
     return fd;
 }
 
-void Release(const HubRequest &req, HubResponse &res)
+void Release(const HubRequest &req, HubResponse *res)
 {
     std::string path = req.path;
     const char *sub = nullptr;
@@ -408,22 +515,76 @@ void Release(const HubRequest &req, HubResponse &res)
         name = path.substr(18);
     }
     if (!sub) {
-        Error(res, 404, "No such file.");
+        Error(res, 404, "not_found", "No such file.");
         return;
     }
     if (hub_api_has_header(req, "Range")) {
-        Error(res, 416, "Ranges are not served.");
+        Error(res, 416, "range", "Ranges are not served.");
         return;
     }
     off_t size = 0;
     int fd = OpenRelease(sub, name, &size);
     if (fd < 0) {
-        Error(res, 404, "No such file.");
+        Error(res, 404, "not_found", "No such file.");
         return;
     }
-    res.headers.emplace_back("Accept-Ranges", "none");
-    res.file_fd = fd;
-    res.file_size = size;
+    res->headers.emplace_back("Accept-Ranges", "none");
+    res->content_type = "application/octet-stream";
+    res->file_fd = fd;
+    res->file_size = size;
+}
+// Every reply says the hub's time, so a client can tell its own clock is
+// off before a signed request is refused for it.
+void AddDate(HubResponse *res)
+{
+    for (const auto &h : res->headers)
+        if (h.first == "Date") return;
+    char text[64];
+    time_t t = time(nullptr);
+    struct tm tm;
+    gmtime_r(&t, &tm);
+    static const char *const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[tm.tm_wday % 7],
+             tm.tm_mday, months[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+             tm.tm_sec);
+    res->headers.emplace_back("Date", text);
+}
+
+const char *StatusCode(int status)
+{
+    switch (status) {
+    case 400: return "bad_request";
+    case 404: return "not_found";
+    case 405: return "method_not_allowed";
+    case 408: return "timeout";
+    case 411: return "length_required";
+    case 413: return "too_large";
+    case 414: return "too_large";
+    case 415: return "unsupported_encoding";
+    case 416: return "range";
+    case 429: return "rate_limited";
+    case 503: return "busy";
+    default: return status >= 500 ? "hub_failed" : "refused";
+    }
+}
+
+const char *StatusSentence(int status)
+{
+    switch (status) {
+    case 400: return "Bad request.";
+    case 404: return "No such endpoint or file.";
+    case 405: return "Method not allowed.";
+    case 408: return "The request took too long.";
+    case 411: return "The body needs a Content-Length.";
+    case 413: return "The body is larger than 2048 bytes.";
+    case 414: return "The request line is too long.";
+    case 415: return "Bodies are taken without a Content-Encoding only.";
+    case 416: return "Ranges are not served.";
+    case 503: return "The hub is busy; try again later.";
+    default: return status >= 500 ? "The hub failed; try again later." : "Request refused.";
+    }
 }
 
 }  // namespace
@@ -434,35 +595,115 @@ std::string hub_api_header(const HubRequest &req, const char *name)
         if (strcasecmp(h.first.c_str(), name) == 0) return h.second;
     return "";
 }
+
 int hub_api_has_header(const HubRequest &req, const char *name)
 {
     for (const auto &h : req.headers)
         if (strcasecmp(h.first.c_str(), name) == 0) return 1;
     return 0;
 }
-void hub_api_start(const HubConfig *config, HubDb *db) { gConfig = config; gDb = db; }
-void hub_api_error(int status, HubResponse *res) { Error(*res, status, StatusSentence(status)); }
+
+void hub_api_start(const HubConfig *config, HubDb *db)
+{
+    gConfig = config;
+    gDb = db;
+    // The game's own rules say what one run can score.
+    gMaxScore = run_score_ceiling();
+}
+
+void hub_api_error(int status, HubResponse *res)
+{
+    AddDate(res);
+    Error(res, status, StatusCode(status), StatusSentence(status));
+}
+
 void hub_api_handle(const HubRequest &req, HubResponse *res)
 {
-    tBbs.clear();
+    AddDate(res);
     bool get = req.method == "GET" || req.method == "HEAD";
     bool post = req.method == "POST";
     const std::string &p = req.path;
-    if (post && p == "/v1/chat") Chat(req, *res);
-    else if (post && p == "/v1/enroll/auto") Enroll(req, *res);
-    else if (post && p == "/v1/scores/upload") Upload(req, *res);
-    else if (get && (p == "/v1/scores/story.tsv" || p == "/v1/scores/daily.tsv")) Board(req, *res);
-    else if (get && p.compare(0, 9, "/updates/") == 0) Release(req, *res);
+    if (post && p == "/v1/chat") Chat(req, res);
+    else if (post && p == "/v1/enroll/auto") Enroll(req, res);
+    else if (post && p == "/v1/scores/upload") Upload(req, res);
+    else if (post && p == "/v1/bbs/domain") Domain(req, res);
+    else if (get && (p == "/v1/scores/story.tsv" || p == "/v1/scores/daily.tsv")) Board(req, res);
+    else if (get && p.compare(0, 9, "/updates/") == 0) Release(req, res);
     else if (!get && !post) hub_api_error(405, res);
     else hub_api_error(404, res);
-    res->bbs = tBbs;
 }
+
+
+namespace {
+
+void WriteLine(const HubRequest &req, const HubResponse &res, uint64_t ms)
+{
+    char stamp[32];
+    time_t t = time(nullptr);
+    struct tm tm;
+    gmtime_r(&t, &tm);
+    strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    // The path is the client's: no control bytes reach the log.
+    std::string safe = req.path.substr(0, 200);
+    for (char &c : safe)
+        if ((unsigned char)c < 0x20 || (unsigned char)c > 0x7E) c = '?';
+    if (safe.empty()) safe = "-";
+    fprintf(stderr, "%s %s %s %s %d %s %llums\n", stamp, req.peer.empty() ? "-" : req.peer.c_str(),
+            req.method.empty() ? "-" : req.method.c_str(), safe.c_str(), res.status,
+            res.bbs.empty() ? "-" : res.bbs.c_str(), (unsigned long long)ms);
+}
+
+// Routine reads (chat polls, board fetches) are counted, not written one
+// by one: a room of callers polls every two seconds each.
+struct PollSummary {
+    std::mutex lock;
+    int64_t since = 0;
+    uint64_t polls = 0, boards = 0, unchanged = 0, slowest = 0;
+} gSummary;
+
+const int64_t kSummarySeconds = 60;
+
+void CountRoutine(const HubRequest &req, const HubResponse &res, uint64_t ms)
+{
+    char line[200] = "";
+    {
+        std::lock_guard<std::mutex> hold(gSummary.lock);
+        int64_t now = Now();
+        if (gSummary.since == 0) gSummary.since = now;
+        if (req.method == "POST") gSummary.polls++;
+        else if (res.status == 304) gSummary.unchanged++;
+        else gSummary.boards++;
+        if (ms > gSummary.slowest) gSummary.slowest = ms;
+        if (now - gSummary.since < kSummarySeconds) return;
+        snprintf(line, sizeof line,
+                 "summary of %llds: %llu chat polls, %llu boards sent, %llu unchanged, "
+                 "slowest %llums",
+                 (long long)(now - gSummary.since), (unsigned long long)gSummary.polls,
+                 (unsigned long long)gSummary.boards, (unsigned long long)gSummary.unchanged,
+                 (unsigned long long)gSummary.slowest);
+        gSummary.since = now;
+        gSummary.polls = gSummary.boards = gSummary.unchanged = gSummary.slowest = 0;
+    }
+    hub_log_event("-", line, 200);
+}
+
+}  // namespace
+
 void hub_log_event(const char *peer, const char *what, int status)
 {
-    HubRequest req; req.peer = peer ? peer : ""; req.method = "-"; req.path = what;
-    HubResponse res; res.status = status; hub_api_log(req, res, 0);
+    HubRequest req;
+    req.peer = peer ? peer : "";
+    req.method = "-";
+    req.path = what;
+    HubResponse res;
+    res.status = status;
+    WriteLine(req, res, 0);
 }
+
 void hub_api_log(const HubRequest &req, const HubResponse &res, uint64_t ms)
 {
-    LogLine(req.peer.c_str(), req.method.c_str(), req.path, res.status, res.bbs, ms);
+    if (res.routine && res.status < 400 && !(gConfig && gConfig->log_every_request))
+        CountRoutine(req, res, ms);
+    else
+        WriteLine(req, res, ms);
 }

@@ -35,6 +35,7 @@ struct HubResponse {
     int file_fd = -1;
     off_t file_size = 0;
     std::string bbs;            /* the BBS the request was made for, for the log */
+    bool routine = false;       /* a poll or board fetch: summarized in the log */
 };
 
 /* The value of a request header (names compared case-blind), or "". */
@@ -52,7 +53,9 @@ void hub_api_handle(const HubRequest &req, HubResponse *res);
  * (408, 413, 414, ...): the standard sentence and code for the status. */
 void hub_api_error(int status, HubResponse *res);
 
-/* Writes the request's log line. ms: time from the request's first byte. */
+/* Logs a request: every error and every change on a line of its own,
+ * routine reads in a summary every minute (log_every_request: each on
+ * its own line too). ms: time from the request's first byte. */
 void hub_api_log(const HubRequest &req, const HubResponse &res, uint64_t ms);
 
 /* One log line for what the front saw without a whole request

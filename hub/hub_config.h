@@ -4,6 +4,7 @@
 #define HUB_CONFIG_H
 
 #include <string>
+#include <vector>
 
 struct HubConfig {
     std::string listen = "0.0.0.0";
@@ -24,15 +25,24 @@ struct HubConfig {
     int enroll_per_hour = 10;           /* enrollment attempts per address */
     int messages_per_10s = 8;           /* chat messages per session */
     int board_rows = 20;                /* leaderboard rows (at least 14) */
+    int board_rows_per_bbs = 5;         /* rows one BBS may hold in one board */
+    int log_every_request = 0;          /* 1: a log line per request, polls included */
 };
 
 /* Reads the file; relative paths in it are taken from the file's own
  * directory. 1, or 0 with one sentence in *error. */
 int hub_config_load(const char *path, HubConfig *config, std::string *error);
 
-/* Writes DIR/hub.json, a self-signed certificate for host (DIR/cert.pem,
- * DIR/key.pem) and the release directory, refusing to overwrite anything.
+/* Makes DIR (owner only) with hub.json, a private CA (ca.pem, ca.key), a
+ * server certificate it signs for the host names and addresses given
+ * (cert.pem, key.pem), an empty database (owner only) and the release
+ * directory, refusing to overwrite anything. 1, or 0 with one sentence
+ * in *error. */
+int hub_config_init(const char *dir, const std::vector<std::string> &hosts, std::string *error);
+
+/* Creates the database file when missing and makes it and its WAL and
+ * shared-memory files readable by the owner only, whatever the umask.
  * 1, or 0 with one sentence in *error. */
-int hub_config_init(const char *dir, const char *host, std::string *error);
+int hub_config_secure_database(const char *path, std::string *error);
 
 #endif

@@ -2,6 +2,7 @@
  * a bound parameter; statements are prepared once and kept. */
 #include "hub_db.h"
 
+#include <openssl/sha.h>
 #include <sqlite3.h>
 #include <stdio.h>
 #include <string.h>
@@ -10,8 +11,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
+
+#include <time.h>
 
 #include "hub_text.h"
 
@@ -85,6 +89,19 @@ struct HubDb {
     std::mutex checkpoint_lock;
     std::condition_variable checkpoint_wake;
     bool closing = false;
+    // Boards are read on a connection of their own: in WAL mode a reader
+    // never waits for the writer, so no poll waits behind a board.
+    sqlite3 *board_sql = nullptr;
+    sqlite3_stmt *board_version = nullptr;
+    sqlite3_stmt *board_rows = nullptr;
+    std::mutex board_lock;
+    struct Cached {
+        std::string period;
+        int64_t version = -1;
+        int rows = 0, per_bbs = 0;
+        std::shared_ptr<const std::string> body;
+        std::string etag;
+    } boards[2];
 };
 
 namespace {
@@ -108,7 +125,46 @@ const char *const kSchema =
     " bbs_key TEXT NOT NULL, bbs_name TEXT NOT NULL, line TEXT NOT NULL,"
     " date TEXT NOT NULL, player TEXT NOT NULL, score INTEGER NOT NULL,"
     " daily INTEGER NOT NULL, at INTEGER NOT NULL, UNIQUE(bbs_key, line));"
-    "CREATE INDEX IF NOT EXISTS scores_board ON scores(daily, date);";
+    "CREATE INDEX IF NOT EXISTS scores_board ON scores(daily, date);"
+    "CREATE INDEX IF NOT EXISTS scores_bbs ON scores(bbs_key, date);"
+    /* Each player's best of each BBS in each board's period (a day, or a
+       month for the story), kept in the upload's transaction, so a board
+       reads its first rows from an index instead of sorting a month. */
+    "CREATE TABLE IF NOT EXISTS best(daily INTEGER NOT NULL, period TEXT NOT NULL,"
+    " bbs_key TEXT NOT NULL, player TEXT NOT NULL, bbs_name TEXT NOT NULL,"
+    " score INTEGER NOT NULL, first_id INTEGER NOT NULL,"
+    " PRIMARY KEY(daily, period, bbs_key, player)) WITHOUT ROWID;"
+    "CREATE INDEX IF NOT EXISTS best_rank ON best(daily, period, score DESC, first_id);"
+    /* 'boards': counts changes to what the boards show, in whichever
+       process made them, so a cached board knows when it is stale. */
+    "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL)"
+    " WITHOUT ROWID;";
+
+// The best table filled from every stored line, for a database from
+// before it existed, or again after scores were removed.
+const char *const kFillBest =
+    "INSERT OR REPLACE INTO best(daily,period,bbs_key,player,bbs_name,score,first_id)"
+    " SELECT daily, period, bbs_key, player, bbs_name, score, id FROM"
+    " (SELECT daily, CASE WHEN daily THEN date ELSE substr(date,1,6) END AS period,"
+    " bbs_key, player, bbs_name, score, id, ROW_NUMBER() OVER (PARTITION BY daily,"
+    " CASE WHEN daily THEN date ELSE substr(date,1,6) END, bbs_key, player"
+    " ORDER BY score DESC, id ASC) AS rn FROM scores WHERE ?1 IS NULL OR bbs_key=?1)"
+    " WHERE rn=1";
+
+const char *const kBoardsChanged =
+    "INSERT INTO meta(key,value) VALUES('boards',1)"
+    " ON CONFLICT(key) DO UPDATE SET value=value+1";
+
+// Columns added to the bbs table since its first release; an older
+// database gets them with their defaults when it is opened.
+const struct {
+    const char *name, *definition;
+} kBbsColumns[] = {
+    {"domain", "domain TEXT NOT NULL DEFAULT ''"},
+    {"enroll_id", "enroll_id TEXT NOT NULL DEFAULT ''"},
+    {"banned", "banned INTEGER NOT NULL DEFAULT 0"},
+    {"last_seen", "last_seen INTEGER NOT NULL DEFAULT 0"},
+};
 
 // A database step that holds up every request is worth a line in the log:
 // it is the disk (a flush elsewhere on the file system), not the load.
@@ -163,13 +219,131 @@ bool Exec(HubDb *db, const char *sql)
     return false;
 }
 
+bool AddColumns(HubDb *db)
+{
+    for (const auto &column : kBbsColumns) {
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(db->sql, "SELECT 1 FROM pragma_table_info('bbs') WHERE name=?1",
+                               -1, &st, nullptr) != SQLITE_OK)
+            return false;
+        sqlite3_bind_text(st, 1, column.name, -1, SQLITE_STATIC);
+        int rc = sqlite3_step(st);
+        sqlite3_finalize(st);
+        if (rc == SQLITE_ROW) continue;
+        if (rc != SQLITE_DONE) return false;
+        std::string alter = std::string("ALTER TABLE bbs ADD COLUMN ") + column.definition;
+        if (!Exec(db, alter.c_str())) return false;
+    }
+    return true;
+}
+
+int UserVersion(sqlite3 *sql)
+{
+    sqlite3_stmt *st = nullptr;
+    int version = -1;
+    if (sqlite3_prepare_v2(sql, "PRAGMA user_version", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+        version = sqlite3_column_int(st, 0);
+    sqlite3_finalize(st);
+    return version;
+}
+
+bool Run(HubDb *db, const char *sql, const std::string &a, const std::string &b)
+{
+    sqlite3_stmt *st = nullptr;
+    bool ok = sqlite3_prepare_v2(db->sql, sql, -1, &st, nullptr) == SQLITE_OK;
+    if (ok) {
+        Text(st, 1, a);
+        Text(st, 2, b);
+        ok = sqlite3_step(st) == SQLITE_DONE;
+    }
+    sqlite3_finalize(st);
+    return ok;
+}
+
+// Moves every BBS to the name key of this release. BBSes whose names now
+// give one key are not merged: they stay where they are (requests still
+// find them by the old key) and the operator is told, to reset one.
+bool MoveNameKeys(HubDb *db)
+{
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> by_key;
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(db->sql, "SELECT key, name FROM bbs", -1, &st, nullptr) != SQLITE_OK)
+        return false;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        std::string key = Column(st, 0), name = Column(st, 1);
+        by_key[hub_name_key(name)].emplace_back(key, name);
+    }
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE) return false;
+    static const char *const moves[] = {
+        "UPDATE bbs SET key=?2 WHERE key=?1",
+        "UPDATE OR IGNORE sessions SET bbs_key=?2 WHERE bbs_key=?1",
+        "UPDATE OR IGNORE events SET bbs_key=?2 WHERE bbs_key=?1",
+        "UPDATE OR IGNORE scores SET bbs_key=?2 WHERE bbs_key=?1"};
+    for (const auto &entry : by_key) {
+        const auto &owners = entry.second;
+        if (owners.size() > 1) {
+            std::string names;
+            for (const auto &owner : owners) names += (names.empty() ? "\"" : ", \"") + owner.second + "\"";
+            fprintf(stderr,
+                    "grimby-hub: the enrolled BBSes %s now share the name key \"%s\"; they were "
+                    "not merged and keep working, but reset all but one with --reset-bbs.\n",
+                    names.c_str(), entry.first.c_str());
+            continue;
+        }
+        if (owners[0].first == entry.first) continue;
+        for (const char *sql : moves)
+            if (!Run(db, sql, owners[0].first, entry.first)) return false;
+    }
+    return true;
+}
+
+// Brings a database written by an earlier release up to date, once, in
+// one transaction: the best table filled from the stored lines.
+bool Migrate(HubDb *db)
+{
+    int version = UserVersion(db->sql);
+    if (version < 0) return false;
+    if (version >= 2) return true;
+    if (!Exec(db, "BEGIN IMMEDIATE")) return false;
+    bool ok = MoveNameKeys(db) && Exec(db, "DELETE FROM best");
+    sqlite3_stmt *st = nullptr;
+    ok = ok && sqlite3_prepare_v2(db->sql, kFillBest, -1, &st, nullptr) == SQLITE_OK &&
+         sqlite3_step(st) == SQLITE_DONE;
+    sqlite3_finalize(st);
+    ok = ok && Exec(db, kBoardsChanged) && Exec(db, "PRAGMA user_version=2");
+    if (!ok || !Exec(db, "COMMIT")) {
+        Exec(db, "ROLLBACK");
+        return false;
+    }
+    return true;
+}
+
 // A write transaction. Durable ones (a message, an upload, an enrollment)
 // reach the disk before the reply; the rest only need to survive the
 // process, which WAL with synchronous NORMAL already gives.
 bool Begin(HubDb *db, bool durable)
 {
+    // A statement left part-read holds the snapshot it started on; after
+    // another process (an operator command) wrote, BEGIN IMMEDIATE on that
+    // old snapshot would fail as busy on every request from then on.
+    for (sqlite3_stmt *st = sqlite3_next_stmt(db->sql, nullptr); st;
+         st = sqlite3_next_stmt(db->sql, st))
+        if (sqlite3_stmt_busy(st)) sqlite3_reset(st);
     if (durable && !Exec(db, "PRAGMA synchronous=FULL")) return false;
-    return Exec(db, "BEGIN IMMEDIATE");
+    // The busy time-out waits for the other writer; one more try covers a
+    // writer that held on just past it.
+    for (int attempt = 0;; attempt++) {
+        int rc = sqlite3_exec(db->sql, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) return true;
+        if ((rc & 0xff) != SQLITE_BUSY || attempt == 1) {
+            fprintf(stderr, "grimby-hub: database: %s\n", sqlite3_errmsg(db->sql));
+            if (durable) Exec(db, "PRAGMA synchronous=NORMAL");
+            return false;
+        }
+    }
 }
 
 bool Commit(HubDb *db, bool durable)
@@ -195,7 +369,9 @@ int AdvanceSeq(HubDb *db, const HubSigned &s)
     Text(st, 1, s.key);
     Text(st, 2, s.session);
     int rc = sqlite3_step(st);
-    if (rc == SQLITE_ROW && sqlite3_column_int64(st, 0) >= s.seq) return 0;
+    bool seen = rc == SQLITE_ROW && sqlite3_column_int64(st, 0) >= s.seq;
+    sqlite3_reset(st);
+    if (seen) return 0;
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) return -1;
     return 1;
 }
@@ -216,6 +392,12 @@ bool Touch(HubDb *db, const HubSigned &s, int present, int in_chat, const std::s
     sqlite3_bind_int(st, 6, in_chat);
     Text(st, 7, player);
     Text(st, 8, caller);
+    if (sqlite3_step(st) != SQLITE_DONE) return false;
+    // Kept to the minute: a write per poll would be for nothing.
+    st = Stmt(db, "UPDATE bbs SET last_seen=?2 WHERE key=?1 AND last_seen<?2-60");
+    if (!st) return false;
+    Text(st, 1, s.key);
+    sqlite3_bind_int64(st, 2, s.now);
     return sqlite3_step(st) == SQLITE_DONE;
 }
 
@@ -262,13 +444,29 @@ HubDb *hub_db_open(const char *path, int replay_seconds, std::string *error)
                    strcmp((const char *)sqlite3_column_text(st, 0), "wal") == 0;
         sqlite3_finalize(st);
         if (wal && Exec(db, "PRAGMA synchronous=NORMAL") && Exec(db, "PRAGMA wal_autocheckpoint=0") &&
-            Exec(db, kSchema) &&
-            sqlite3_open_v2(path, &db->checkpoint_sql, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+            Exec(db, kSchema) && AddColumns(db) && Migrate(db) &&
+            sqlite3_open_v2(path, &db->checkpoint_sql, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+            sqlite3_open_v2(path, &db->board_sql, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+            sqlite3_prepare_v3(db->board_sql, "SELECT value FROM meta WHERE key='boards'", -1,
+                               SQLITE_PREPARE_PERSISTENT, &db->board_version,
+                               nullptr) == SQLITE_OK &&
+            sqlite3_prepare_v3(db->board_sql,
+                               "SELECT best.player, best.bbs_name, best.score,"
+                               " IFNULL(bbs.domain,''), best.bbs_key FROM best"
+                               " LEFT JOIN bbs ON bbs.key=best.bbs_key"
+                               " WHERE daily=?1 AND period=?2 ORDER BY score DESC, first_id ASC",
+                               -1, SQLITE_PREPARE_PERSISTENT, &db->board_rows,
+                               nullptr) == SQLITE_OK) {
             sqlite3_busy_timeout(db->checkpoint_sql, 5000);
+            sqlite3_busy_timeout(db->board_sql, 5000);
             db->checkpointer = std::thread([db] {
                 std::unique_lock<std::mutex> hold(db->checkpoint_lock);
                 while (!db->closing) {
                     db->checkpoint_wake.wait_for(hold, std::chrono::seconds(1));
+                    if (db->closing) break;
+                    // The replay memory and old chat shrink on this timer too, so a
+                    // network without chat does not grow them for ever.
+                    hub_db_prune(db, (int64_t)time(nullptr));
                     SlowStep timing("a checkpoint");
                     sqlite3_wal_checkpoint_v2(db->checkpoint_sql, nullptr,
                                               SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
@@ -294,48 +492,100 @@ void hub_db_close(HubDb *db)
         db->checkpointer.join();
     }
     sqlite3_close(db->checkpoint_sql);
+    sqlite3_finalize(db->board_version);
+    sqlite3_finalize(db->board_rows);
+    sqlite3_close(db->board_sql);
     for (auto &entry : db->cache) sqlite3_finalize(entry.second);
     sqlite3_close(db->sql);
     delete db;
 }
 
-int hub_db_enroll(HubDb *db, const std::string &name, const std::string &key,
-                  const std::string &secret, int64_t now)
+int hub_db_enroll(HubDb *db, const HubEnroll &e, std::string *secret)
 {
     std::lock_guard<std::mutex> hold(db->lock);
     if (!Begin(db, true)) return -1;
-    sqlite3_stmt *st =
-        Stmt(db, "INSERT OR IGNORE INTO bbs(key,name,secret,enrolled) VALUES(?1,?2,?3,?4)");
+    sqlite3_stmt *st = Stmt(db, "SELECT secret, enroll_id, enrolled FROM bbs WHERE key=?1");
     if (!st) {
         Rollback(db, true);
         return -1;
     }
-    Text(st, 1, key);
-    Text(st, 2, name);
-    Text(st, 3, secret);
-    sqlite3_bind_int64(st, 4, now);
+    Text(st, 1, e.key);
+    int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) {
+        // The same attempt again (its reply was lost): the same secret,
+        // for a short while only.
+        int again = !e.enroll_id.empty() && Column(st, 1) == e.enroll_id &&
+                    e.now - sqlite3_column_int64(st, 2) <= HUB_ENROLL_RETRY_SECONDS &&
+                    e.now >= sqlite3_column_int64(st, 2);
+        if (again) *secret = Column(st, 0);
+        sqlite3_reset(st);
+        Rollback(db, true);
+        return again ? 2 : 0;
+    }
+    if (rc != SQLITE_DONE) {
+        Rollback(db, true);
+        return -1;
+    }
+    st = Stmt(db, "INSERT INTO bbs(key,name,secret,enrolled,enroll_id,domain)"
+                  " VALUES(?1,?2,?3,?4,?5,?6)");
+    if (!st) {
+        Rollback(db, true);
+        return -1;
+    }
+    Text(st, 1, e.key);
+    Text(st, 2, e.name);
+    Text(st, 3, e.secret);
+    sqlite3_bind_int64(st, 4, e.now);
+    Text(st, 5, e.enroll_id);
+    Text(st, 6, e.domain);
     if (sqlite3_step(st) != SQLITE_DONE) {
         Rollback(db, true);
         return -1;
     }
-    int added = sqlite3_changes(db->sql);
     if (!Commit(db, true)) return -1;
-    return added ? 1 : 0;
+    *secret = e.secret;
+    return 1;
 }
 
-int hub_db_find_bbs(HubDb *db, const std::string &key, std::string *name, std::string *secret)
+int hub_db_find_bbs(HubDb *db, const std::string &key, HubBbs *bbs)
 {
     std::lock_guard<std::mutex> hold(db->lock);
-    sqlite3_stmt *st = Stmt(db, "SELECT name, secret FROM bbs WHERE key=?1");
+    sqlite3_stmt *st = Stmt(db, "SELECT name, secret, domain, banned FROM bbs WHERE key=?1");
     if (!st) return -1;
     Text(st, 1, key);
     int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE) return 0;
     if (rc != SQLITE_ROW) return -1;
-    *name = Column(st, 0);
-    *secret = Column(st, 1);
+    bbs->name = Column(st, 0);
+    bbs->secret = Column(st, 1);
+    bbs->domain = Column(st, 2);
+    bbs->banned = sqlite3_column_int(st, 3);
     sqlite3_reset(st);
     return 1;
+}
+
+int hub_db_set_domain(HubDb *db, const HubSigned &s, const std::string &domain)
+{
+    std::lock_guard<std::mutex> hold(db->lock);
+    if (!Begin(db, true)) return 500;
+    int fresh = AdvanceSeq(db, s);
+    if (fresh <= 0 || !Touch(db, s, 0, 0, "", "")) {
+        Rollback(db, true);
+        return fresh == 0 ? 403 : 500;
+    }
+    sqlite3_stmt *st = Stmt(db, "UPDATE bbs SET domain=?2 WHERE key=?1");
+    if (!st) {
+        Rollback(db, true);
+        return 500;
+    }
+    Text(st, 1, s.key);
+    Text(st, 2, domain);
+    // The boards show the domain: they change with it.
+    if (sqlite3_step(st) != SQLITE_DONE || !Exec(db, kBoardsChanged)) {
+        Rollback(db, true);
+        return 500;
+    }
+    return Commit(db, true) ? 200 : 500;
 }
 
 int hub_db_reset_bbs(HubDb *db, const std::string &key)
@@ -353,6 +603,10 @@ int hub_db_reset_bbs(HubDb *db, const std::string &key)
         return -1;
     }
     int removed = sqlite3_changes(db->sql);
+    if (removed && !Exec(db, kBoardsChanged)) {
+        Rollback(db, true);
+        return -1;
+    }
     // The replay memory stays: a request signed with the old secret must
     // not find a (session, seq) it could reuse under a new enrollment.
     st = Stmt(db, "UPDATE sessions SET present=0 WHERE bbs_key=?1");
@@ -468,7 +722,7 @@ int hub_db_chat(HubDb *db, const HubChat &chat, HubChatReply *reply)
 }
 
 int hub_db_upload(HubDb *db, const HubSigned &s, const std::vector<std::string> &lines,
-                  const char *latest, std::vector<int> *results)
+                  const char *today, const HubUploadRules &rules, std::vector<int> *results)
 {
     std::lock_guard<std::mutex> hold(db->lock);
     SlowStep timing("an upload");
@@ -479,11 +733,14 @@ int hub_db_upload(HubDb *db, const HubSigned &s, const std::vector<std::string> 
         Rollback(db, true);
         return fresh == 0 ? 403 : 500;
     }
+    bool changed = false;
     for (const std::string &raw : lines) {
         hub_outbox_line parsed;
         std::string whole;
-        if (!hub_parse_outbox(raw, latest, &parsed, &whole)) {
-            results->push_back(HUB_LINE_REJECTED);
+        int verdict = hub_parse_outbox(raw, today, &parsed, &whole);
+        if (verdict == HUB_OUTBOX_OK && parsed.score > rules.max_score) verdict = HUB_OUTBOX_BAD;
+        if (verdict != HUB_OUTBOX_OK) {
+            results->push_back(verdict == HUB_OUTBOX_FUTURE ? HUB_LINE_FUTURE : HUB_LINE_REJECTED);
             continue;
         }
         sqlite3_stmt *st =
@@ -505,32 +762,188 @@ int hub_db_upload(HubDb *db, const HubSigned &s, const std::vector<std::string> 
             Rollback(db, true);
             return 500;
         }
-        results->push_back(sqlite3_changes(db->sql) ? HUB_LINE_ACCEPTED : HUB_LINE_DUPLICATE);
+        if (!sqlite3_changes(db->sql)) {
+            results->push_back(HUB_LINE_DUPLICATE);
+            continue;
+        }
+        int64_t id = sqlite3_last_insert_rowid(db->sql);
+        // An equal score later keeps the first: ties go to who reached it first.
+        st = Stmt(db, "INSERT INTO best(daily,period,bbs_key,player,bbs_name,score,first_id)"
+                      " VALUES(?1,?2,?3,?4,?5,?6,?7) ON CONFLICT(daily,period,bbs_key,player)"
+                      " DO UPDATE SET score=excluded.score, first_id=excluded.first_id,"
+                      " bbs_name=excluded.bbs_name WHERE excluded.score>best.score");
+        if (!st) {
+            Rollback(db, true);
+            return 500;
+        }
+        sqlite3_bind_int(st, 1, parsed.daily);
+        sqlite3_bind_text(st, 2, parsed.date, parsed.daily ? 8 : 6, SQLITE_TRANSIENT);
+        Text(st, 3, s.key);
+        Text(st, 4, parsed.player);
+        Text(st, 5, s.name);
+        sqlite3_bind_int64(st, 6, parsed.score);
+        sqlite3_bind_int64(st, 7, id);
+        if (sqlite3_step(st) != SQLITE_DONE) {
+            Rollback(db, true);
+            return 500;
+        }
+        changed = changed || sqlite3_changes(db->sql) > 0;
+        results->push_back(HUB_LINE_ACCEPTED);
+    }
+    if (changed && !Exec(db, kBoardsChanged)) {
+        Rollback(db, true);
+        return 500;
     }
     if (!Commit(db, true)) return 500;
     return 200;
 }
 
-int hub_db_board(HubDb *db, int daily, const char *from, const char *to, int rows,
+namespace {
+
+// The rows of a board: best first, each BBS at most per_bbs times, so
+// one BBS cannot fill a board whatever it uploads.
+bool RenderBoard(HubDb *db, int daily, const char *period, int rows, int per_bbs,
                  std::string *body)
 {
-    std::lock_guard<std::mutex> hold(db->lock);
-    // Each player of each BBS once, with their best score; a tie goes to
-    // whoever reached it first.
-    sqlite3_stmt *st = Stmt(
-        db, "SELECT player, bbs_name, score FROM (SELECT player, bbs_name, score, id,"
-            " ROW_NUMBER() OVER (PARTITION BY player, bbs_key ORDER BY score DESC, id ASC) AS rn"
-            " FROM scores WHERE daily=?1 AND date>=?2 AND date<=?3)"
-            " WHERE rn=1 ORDER BY score DESC, id ASC LIMIT ?4");
-    if (!st) return 0;
+    sqlite3_stmt *st = db->board_rows;
+    sqlite3_reset(st);
     sqlite3_bind_int(st, 1, daily);
-    sqlite3_bind_text(st, 2, from, -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(st, 3, to, -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int(st, 4, rows);
+    sqlite3_bind_text(st, 2, period, -1, SQLITE_TRANSIENT);
+    std::map<std::string, int> held;
+    int count = 0, rc;
     body->clear();
+    while (count < rows && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+        int &mine = held[Column(st, 4)];
+        if (mine >= per_bbs) continue;
+        mine++;
+        count++;
+        *body += hub_board_row(Column(st, 0), Column(st, 1), sqlite3_column_int64(st, 2),
+                               Column(st, 3));
+    }
+    bool ok = count == rows || rc == SQLITE_DONE;
+    sqlite3_reset(st);
+    return ok;
+}
+
+}  // namespace
+
+int hub_db_board(HubDb *db, int daily, const char *period, int rows, int per_bbs,
+                 HubBoard *out)
+{
+    std::lock_guard<std::mutex> hold(db->board_lock);
+    sqlite3_stmt *st = db->board_version;
+    sqlite3_reset(st);
+    int rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return 0;
+    int64_t version = rc == SQLITE_ROW ? sqlite3_column_int64(st, 0) : 0;
+    sqlite3_reset(st);
+    HubDb::Cached &cached = db->boards[daily ? 1 : 0];
+    if (cached.version != version || cached.period != period || cached.rows != rows ||
+        cached.per_bbs != per_bbs) {
+        std::string body;
+        if (!RenderBoard(db, daily, period, rows, per_bbs, &body)) return 0;
+        // The tag names the content: a board rendered again unchanged keeps it.
+        unsigned char digest[SHA256_DIGEST_LENGTH];
+        SHA256((const unsigned char *)body.data(), body.size(), digest);
+        char tag[40];
+        snprintf(tag, sizeof tag, "\"%s-", period);
+        std::string etag = tag;
+        for (int i = 0; i < 8; i++) {
+            snprintf(tag, sizeof tag, "%02x", digest[i]);
+            etag += tag;
+        }
+        cached.etag = etag + "\"";
+        cached.body = std::make_shared<const std::string>(std::move(body));
+        cached.version = version;
+        cached.period = period;
+        cached.rows = rows;
+        cached.per_bbs = per_bbs;
+    }
+    out->body = cached.body;
+    out->etag = cached.etag;
+    return 1;
+}
+
+void hub_db_prune(HubDb *db, int64_t now)
+{
+    std::lock_guard<std::mutex> hold(db->lock);
+    Prune(db, now);
+}
+
+int hub_db_remove_scores(HubDb *db, const std::string &key, const char *since, int64_t *removed)
+{
+    std::lock_guard<std::mutex> hold(db->lock);
+    *removed = 0;
+    if (!Begin(db, true)) return -1;
+    sqlite3_stmt *st = Stmt(db, "DELETE FROM scores WHERE bbs_key=?1 AND date>=?2");
+    bool ok = st != nullptr;
+    if (ok) {
+        Text(st, 1, key);
+        sqlite3_bind_text(st, 2, since ? since : "", -1, SQLITE_TRANSIENT);
+        ok = sqlite3_step(st) == SQLITE_DONE;
+        *removed = sqlite3_changes(db->sql);
+    }
+    // The BBS's best rows are found again from what is left of its lines.
+    if (ok && *removed) {
+        st = Stmt(db, "DELETE FROM best WHERE bbs_key=?1");
+        ok = st != nullptr;
+        if (ok) {
+            Text(st, 1, key);
+            ok = sqlite3_step(st) == SQLITE_DONE;
+        }
+        st = ok ? Stmt(db, kFillBest) : nullptr;
+        ok = st != nullptr;
+        if (ok) {
+            Text(st, 1, key);
+            ok = sqlite3_step(st) == SQLITE_DONE;
+        }
+        ok = ok && Exec(db, kBoardsChanged);
+    }
+    if (!ok) {
+        Rollback(db, true);
+        return -1;
+    }
+    return Commit(db, true) ? 1 : -1;
+}
+
+int hub_db_set_banned(HubDb *db, const std::string &key, int banned)
+{
+    std::lock_guard<std::mutex> hold(db->lock);
+    if (!Begin(db, true)) return -1;
+    sqlite3_stmt *st = Stmt(db, "UPDATE bbs SET banned=?2 WHERE key=?1");
+    if (!st) {
+        Rollback(db, true);
+        return -1;
+    }
+    Text(st, 1, key);
+    sqlite3_bind_int(st, 2, banned ? 1 : 0);
+    if (sqlite3_step(st) != SQLITE_DONE) {
+        Rollback(db, true);
+        return -1;
+    }
+    int changed = sqlite3_changes(db->sql);
+    return Commit(db, true) ? (changed ? 1 : 0) : -1;
+}
+
+int hub_db_list_bbs(HubDb *db, std::vector<HubBbsInfo> *out)
+{
+    std::lock_guard<std::mutex> hold(db->lock);
+    out->clear();
+    sqlite3_stmt *st = Stmt(db, "SELECT name, domain, enrolled, last_seen, banned,"
+                                " (SELECT COUNT(*) FROM scores WHERE bbs_key=bbs.key)"
+                                " FROM bbs ORDER BY key");
+    if (!st) return 0;
     int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-        *body += hub_board_row(Column(st, 0), Column(st, 1), sqlite3_column_int64(st, 2));
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        HubBbsInfo info;
+        info.name = Column(st, 0);
+        info.domain = Column(st, 1);
+        info.enrolled = sqlite3_column_int64(st, 2);
+        info.last_seen = sqlite3_column_int64(st, 3);
+        info.banned = sqlite3_column_int(st, 4);
+        info.scores = sqlite3_column_int64(st, 5);
+        out->push_back(info);
+    }
     sqlite3_reset(st);
     return rc == SQLITE_DONE;
 }

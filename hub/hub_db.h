@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,15 +20,6 @@ struct HubDb;
 HubDb *hub_db_open(const char *path, int replay_seconds, std::string *error);
 void hub_db_close(HubDb *db);
 
-/* 1 enrolled, 0 the name key is taken, -1 a database failure. */
-int hub_db_enroll(HubDb *db, const std::string &name, const std::string &key,
-                  const std::string &secret, int64_t now);
-/* 1 found (name and secret filled), 0 unknown, -1 failure. */
-int hub_db_find_bbs(HubDb *db, const std::string &key, std::string *name, std::string *secret);
-/* Releases an enrollment and forgets its sessions; its scores stay.
- * 1 released, 0 no such BBS, -1 failure. */
-int hub_db_reset_bbs(HubDb *db, const std::string &key);
-
 /* What every signed request carries, once its signature checked out. */
 struct HubSigned {
     std::string key;     /* the BBS's name key */
@@ -36,6 +28,37 @@ struct HubSigned {
     int64_t seq = 0;
     int64_t now = 0;     /* the hub's clock, seconds */
 };
+
+/* How long a repeated enrollment gets the secret it was given again. */
+#define HUB_ENROLL_RETRY_SECONDS 900
+
+struct HubEnroll {
+    std::string name, key;
+    std::string secret;      /* a fresh secret, used when the name is free */
+    std::string enroll_id;   /* the client's id of this attempt, or "" */
+    std::string domain;      /* the BBS's public address, or "" */
+    int64_t now = 0;
+};
+
+/* 1 enrolled (*secret is e.secret); 2 the name was enrolled by the same
+ * enroll_id within HUB_ENROLL_RETRY_SECONDS (*secret is the one it got);
+ * 0 the name key is taken; -1 a database failure. */
+int hub_db_enroll(HubDb *db, const HubEnroll &e, std::string *secret);
+
+struct HubBbs {
+    std::string name, secret, domain;
+    int banned = 0;
+};
+
+/* 1 found, 0 unknown, -1 failure. */
+int hub_db_find_bbs(HubDb *db, const std::string &key, HubBbs *bbs);
+
+/* A signed change of the BBS's public address ("" clears it): 200, 403
+ * (replay) or 500. */
+int hub_db_set_domain(HubDb *db, const HubSigned &s, const std::string &domain);
+/* Releases an enrollment and forgets its sessions; its scores stay.
+ * 1 released, 0 no such BBS, -1 failure. */
+int hub_db_reset_bbs(HubDb *db, const std::string &key);
 
 enum { HUB_OP_POLL, HUB_OP_MESSAGE, HUB_OP_LEAVE };
 
@@ -64,16 +87,52 @@ struct HubChatReply {
  * 200, 403 for a (session, seq) not above the last one, 500 on failure. */
 int hub_db_chat(HubDb *db, const HubChat &chat, HubChatReply *reply);
 
-enum { HUB_LINE_ACCEPTED, HUB_LINE_DUPLICATE, HUB_LINE_REJECTED };
+enum { HUB_LINE_ACCEPTED, HUB_LINE_DUPLICATE, HUB_LINE_REJECTED, HUB_LINE_FUTURE };
 
-/* Stores outbox lines, all committed before it returns. latest: the last
- * date a line may carry (YYYYMMDD). 200, 403 (replay) or 500. */
+struct HubUploadRules {
+    int64_t max_score = 2147483647;  /* above it a line is rejected */
+};
+
+/* Stores outbox lines, all committed before it returns, judging each one
+ * (a line that could not be decoded comes as ""). today: the hub's UTC
+ * date (YYYYMMDD); a line dated later is HUB_LINE_FUTURE.
+ * 200, 403 (replay) or 500. */
 int hub_db_upload(HubDb *db, const HubSigned &s, const std::vector<std::string> &lines,
-                  const char *latest, std::vector<int> *results);
+                  const char *today, const HubUploadRules &rules, std::vector<int> *results);
 
-/* A leaderboard as the game's file: kind daily or story, dates from..to
- * (YYYYMMDD, inclusive), at most rows rows. 1, or 0 on failure. */
-int hub_db_board(HubDb *db, int daily, const char *from, const char *to, int rows,
-                 std::string *body);
+struct HubBoard {
+    std::shared_ptr<const std::string> body;  /* the game's board file */
+    std::string etag;                         /* quoted, changes with the body */
+};
+
+/* A leaderboard: kind daily or story, period YYYYMMDD or YYYYMM, at most
+ * rows rows of which at most per_bbs from one BBS. Rendered only when
+ * the boards changed since the last call (in this process or another);
+ * never waits for the writer. 1, or 0 on failure. */
+int hub_db_board(HubDb *db, int daily, const char *period, int rows, int per_bbs,
+                 HubBoard *out);
+
+/* The operator's tools; each is one durable transaction and works while
+ * the service runs. Removes the BBS's stored lines dated since (YYYYMMDD,
+ * "" for all) and puts its board rows right at once. 1 (*removed set),
+ * -1 failure. */
+int hub_db_remove_scores(HubDb *db, const std::string &key, const char *since, int64_t *removed);
+
+/* Bans (its signed requests get 403, its name stays taken) or unbans.
+ * 1 done, 0 no such BBS, -1 failure. */
+int hub_db_set_banned(HubDb *db, const std::string &key, int banned);
+
+struct HubBbsInfo {
+    std::string name, domain;
+    int64_t enrolled = 0, last_seen = 0, scores = 0;
+    int banned = 0;
+};
+
+/* Every enrolled BBS by name key. 1, or 0 on failure. */
+int hub_db_list_bbs(HubDb *db, std::vector<HubBbsInfo> *out);
+
+/* Forgets replay memory past its time, old message ids and old chat
+ * lines, a bounded amount per call; the service calls it every second. */
+void hub_db_prune(HubDb *db, int64_t now);
 
 #endif

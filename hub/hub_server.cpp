@@ -458,9 +458,9 @@ private:
     template <class Body>
     void Head(http::response<Body> &out, const HubResponse &res, bool close)
     {
-        out.set(http::field::date, HttpDate());
         if (!res.content_type.empty()) out.set(http::field::content_type, res.content_type);
         for (const auto &h : res.headers) out.insert(h.first, h.second);
+        if (out.find(http::field::date) == out.end()) out.set(http::field::date, HttpDate());
         out.keep_alive(!close);
     }
 

@@ -3,6 +3,7 @@
  * copy and nothing is trusted to be NUL-terminated or in range. */
 #include "hub_text.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -24,7 +25,34 @@ std::string hub_clean_name(const char *text, size_t length, size_t max)
     return out;
 }
 
+std::string hub_stable_name(const char *text, size_t length)
+{
+    // Dropping a colour code can make another ("|1|222" leaves "|12"), so
+    // clean until nothing changes: every pass that changes shortens.
+    std::string name = hub_clean_name(text, length, HUB_NAME_MAX);
+    for (;;) {
+        std::string again = hub_clean_name(name.data(), name.size(), HUB_NAME_MAX);
+        if (again == name) break;
+        name = again;
+    }
+    std::string out;
+    for (char c : name) {
+        if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+        out += c;
+    }
+    if (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
 std::string hub_name_key(const std::string &cleaned)
+{
+    std::string key = hub_stable_name(cleaned.data(), cleaned.size());
+    for (char &c : key)
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    return key;
+}
+
+std::string hub_legacy_name_key(const std::string &cleaned)
 {
     std::string key = cleaned;
     for (char &c : key)
@@ -155,7 +183,7 @@ static int real_date(const std::string &d)
     return day <= most;
 }
 
-int hub_parse_outbox(const std::string &line, const char *latest, hub_outbox_line *out,
+int hub_parse_outbox(const std::string &line, const char *today, hub_outbox_line *out,
                      std::string *whole)
 {
     std::string text = line;
@@ -172,7 +200,7 @@ int hub_parse_outbox(const std::string &line, const char *latest, hub_outbox_lin
         start = tab + 1;
     }
     if (count != 6 || field[0] != "grimby") return 0;
-    if (!real_date(field[1]) || strcmp(field[1].c_str(), latest) > 0) return 0;
+    if (!real_date(field[1])) return 0;
     if (field[2].empty() || field[2].size() > HUB_PLAYER_MAX) return 0;
     for (unsigned char c : field[2])
         if (c < 0x20 || c > 0x7E) return 0;
@@ -188,7 +216,36 @@ int hub_parse_outbox(const std::string &line, const char *latest, hub_outbox_lin
     out->score = (int32_t)score;
     out->daily = field[4] == "daily";
     *whole = text;
-    return 1;
+    return strcmp(out->date, today) > 0 ? HUB_OUTBOX_FUTURE : HUB_OUTBOX_OK;
+}
+
+int hub_domain_ok(const std::string &domain)
+{
+    if (domain.empty() || domain.size() > HUB_DOMAIN_MAX) return 0;
+    size_t host_end;
+    if (domain[0] == '[') {
+        size_t close = domain.find(']');
+        if (close == std::string::npos || close < 3) return 0;
+        for (size_t i = 1; i < close; i++)
+            if (!isxdigit((unsigned char)domain[i]) && domain[i] != ':' && domain[i] != '.')
+                return 0;
+        host_end = close + 1;
+    } else {
+        host_end = domain.find(':');
+        if (host_end == std::string::npos) host_end = domain.size();
+        std::string host = domain.substr(0, host_end);
+        if (host.empty() || host[0] == '.' || host[0] == '-' ||
+            host.find("..") != std::string::npos)
+            return 0;
+        for (char c : host)
+            if (!isalnum((unsigned char)c) && c != '-' && c != '.') return 0;
+    }
+    if (host_end == domain.size()) return 1;
+    if (domain[host_end] != ':') return 0;
+    std::string port = domain.substr(host_end + 1);
+    if (!all_digits(port) || port.size() > 5) return 0;
+    long value = atol(port.c_str());
+    return value >= 1 && value <= 65535;
 }
 
 static std::string row_name(const std::string &name)
@@ -200,10 +257,13 @@ static std::string row_name(const std::string &name)
     return out;
 }
 
-std::string hub_board_row(const std::string &player, const std::string &bbs, int64_t score)
+std::string hub_board_row(const std::string &player, const std::string &bbs, int64_t score,
+                          const std::string &domain)
 {
-    return row_name(player) + "\t" + row_name(bbs) + "\t" + std::to_string((long long)score) +
-           "\n";
+    std::string row = row_name(player) + "\t" + row_name(bbs) + "\t" +
+                      std::to_string((long long)score);
+    if (!domain.empty()) row += "\t" + domain.substr(0, HUB_DOMAIN_MAX);
+    return row + "\n";
 }
 
 void hub_utc_date(int64_t t, char out[9])

@@ -151,11 +151,9 @@ size_t readfile(const char *path, void *buffer, size_t limit)
     return complete ? got : 0;
 }
 
-int update_package_ok(const char *path, unsigned long size, const char *sha256)
+int update_package_stream_ok(FILE *file, unsigned long size, const char *sha256)
 {
     static unsigned char chunk[32768];
-    FILE *file = fopen(path, "rb");
-    if (!file) return 0;
     sha_ctx ctx;
     sha_init(&ctx);
     unsigned long long total = 0;
@@ -164,11 +162,18 @@ int update_package_ok(const char *path, unsigned long size, const char *sha256)
         sha_update(&ctx, chunk, n);
         total += n;
     }
-    int read_error = ferror(file);
-    fclose(file);
     uint8_t digest[SHA_DIGEST_SIZE];
     char hex[SHA_HEX_SIZE];
     sha_end(&ctx, digest);
     sha_hex(digest, hex);
-    return !read_error && total == size && strcmp(hex, sha256) == 0;
+    return !ferror(file) && total == size && strcmp(hex, sha256) == 0;
+}
+
+int update_package_ok(const char *path, unsigned long size, const char *sha256)
+{
+    FILE *file = fopen(path, "rb");
+    if (!file) return 0;
+    int ok = update_package_stream_ok(file, size, sha256);
+    fclose(file);
+    return ok;
 }

@@ -7,6 +7,7 @@
 #define GRIMBY_UPDATE_H
 
 #include <stddef.h>
+#include <stdio.h>
 #include <stdint.h>
 
 #define UPDATE_PLATFORM        "windows-x64"
@@ -70,5 +71,8 @@ size_t readfile(const char *path, void *buffer, size_t limit);
  * has exactly size bytes and its lowercase hex SHA-256 equals sha256 as
  * text; 0 otherwise (a read error included). */
 int update_package_ok(const char *path, unsigned long size, const char *sha256);
+/* The same check on a file already open for reading, from where it stands;
+ * the file stays open (the updater starts what it hashed). */
+int update_package_stream_ok(FILE *file, unsigned long size, const char *sha256);
 
 #endif

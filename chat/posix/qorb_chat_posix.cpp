@@ -1,13 +1,15 @@
 /* qorb_chat_posix.cpp -- the chat client's Linux half: the lobby request
- * over libcurl with the same contract as the Windows half, random ids from
- * getrandom, the worker thread and guard on pthreads, and owner-only files
- * for everything that holds the secret. */
+ * over libcurl (loaded at the first request) with the same contract as the
+ * Windows half, random ids from getrandom, the worker thread and guard on
+ * pthreads, and owner-only files for everything that holds the secret. */
 #include "qorb_chat_int.h"
+#include "qorb_hub.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <openssl/ssl.h>
+#include <openssl/crypto.h>
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,13 +19,6 @@
 #include <unistd.h>
 
 /* ---- the request ---- */
-
-static char ca_file[1024];
-
-void pn_set_ca_file(const char *path)
-{
-    snprintf(ca_file, sizeof ca_file, "%s", path ? path : "");
-}
 
 typedef struct {
     char  *reply;
@@ -46,30 +41,103 @@ static size_t pn_receive(char *data, size_t size, size_t count, void *user)
     return bytes;
 }
 
+/* libcurl brings about thirty libraries with it (TLS, Kerberos, LDAP, SSH
+ * ...), and loading them would cost every caller's start several times
+ * what the door itself takes, while most BBSes never switch chat on. They
+ * are loaded with the first request instead. */
+static struct {
+    CURLcode (*global_init)(long);
+    CURL *(*easy_init)(void);
+    CURLcode (*easy_setopt)(CURL *, CURLoption, ...);
+    CURLcode (*easy_perform)(CURL *);
+    CURLcode (*easy_getinfo)(CURL *, CURLINFO, ...);
+    void (*easy_cleanup)(CURL *);
+    struct curl_slist *(*slist_append)(struct curl_slist *, const char *);
+    void (*slist_free_all)(struct curl_slist *);
+    const char *(*easy_strerror)(CURLcode);
+} pn_curl;
+#undef curl_easy_setopt
+#undef curl_easy_getinfo
+#define curl_easy_init     pn_curl.easy_init
+#define curl_easy_setopt   pn_curl.easy_setopt
+#define curl_easy_perform  pn_curl.easy_perform
+#define curl_easy_getinfo  pn_curl.easy_getinfo
+#define curl_easy_cleanup  pn_curl.easy_cleanup
+#define curl_slist_append  pn_curl.slist_append
+#define curl_slist_free_all pn_curl.slist_free_all
+#define curl_easy_strerror pn_curl.easy_strerror
+
 static pthread_once_t pn_once = PTHREAD_ONCE_INIT;
 static int pn_ready;
 
-/* The worker may still be inside a request when the door ends the
- * process; OpenSSL must not tear itself down under it at exit. */
-static void pn_init(void)
+static int pn_load(void *library, void *slot, const char *name)
 {
-    OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr);
-    pn_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    void *found = dlsym(library, name);
+    memcpy(slot, &found, sizeof found);
+    return found != nullptr;
 }
 
-int pn_request(const char *url, const char *body, const char *signature, char *reply, size_t cap,
-               long *status)
+static void pn_init(void)
 {
+    void *library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return;
+    int (*ssl_init)(uint64_t, const void *) = nullptr;
+    if (!pn_load(library, &pn_curl.global_init, "curl_global_init") ||
+        !pn_load(library, &pn_curl.easy_init, "curl_easy_init") ||
+        !pn_load(library, &pn_curl.easy_setopt, "curl_easy_setopt") ||
+        !pn_load(library, &pn_curl.easy_perform, "curl_easy_perform") ||
+        !pn_load(library, &pn_curl.easy_getinfo, "curl_easy_getinfo") ||
+        !pn_load(library, &pn_curl.easy_cleanup, "curl_easy_cleanup") ||
+        !pn_load(library, &pn_curl.slist_append, "curl_slist_append") ||
+        !pn_load(library, &pn_curl.slist_free_all, "curl_slist_free_all") ||
+        !pn_load(library, &pn_curl.easy_strerror, "curl_easy_strerror"))
+        return;
+    /* The worker may still be inside a request when the door ends the
+     * process; OpenSSL (libcurl's own, found through it) must not tear
+     * itself down under it at exit. */
+    if (pn_load(library, &ssl_init, "OPENSSL_init_ssl")) ssl_init(OPENSSL_INIT_NO_ATEXIT, nullptr);
+    pn_ready = pn_curl.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+}
+
+/* What a failed transfer means to a sysop reading the message or the log. */
+static int pn_kind(CURLcode result, int sent)
+{
+    switch (result) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+        return PN_UNREACHABLE;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+        return PN_UNTRUSTED;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_USE_SSL_FAILED:
+        return PN_TLS;
+    case CURLE_OPERATION_TIMEDOUT:
+        return sent ? PN_NO_REPLY : PN_UNREACHABLE;
+    default:
+        return PN_NO_REPLY;
+    }
+}
+
+int pn_request(const char *url, const char *ca_file, const char *body, const char *signature,
+               char *reply, size_t cap, long *status)
+{
+    pn_set_failure(PN_REFUSED, "");
     if (status) *status = 0;
     if (!url || !body || !reply || cap < 1 || !status) return 0;
     reply[0] = '\0';
-    if (strncmp(url, "https://", 8) != 0 || strlen(url) > 2048) return 0;
+    if (!qc_url_ok(url)) return 0;
     if (signature && strlen(signature) != 64) return 0;
     pthread_once(&pn_once, pn_init);
     if (!pn_ready) return 0;
 
     CURL *curl = curl_easy_init();
     if (!curl) return 0;
+    char error[CURL_ERROR_SIZE] = "";
     struct curl_slist *headers = curl_slist_append(nullptr, "Content-Type: application/json");
     char signature_line[96];
     if (signature) {
@@ -99,13 +167,11 @@ int pn_request(const char *url, const char *body, const char *signature, char *r
     curl_easy_setopt(curl, CURLOPT_SSLVERSION, (long)(CURL_SSLVERSION_TLSv1_2 | CURL_SSLVERSION_MAX_TLSv1_2));
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    const char *trusted = ca_file;
-#ifdef QORB_TEST_CA_ENV
-    /* Test and benchmark builds only: door processes started by a test
-     * trust the test's CA. A shipped build has no such door. */
-    if (!trusted[0] && getenv("GRIMBY_TEST_CA_FILE")) trusted = getenv("GRIMBY_TEST_CA_FILE");
-#endif
-    if (trusted[0]) curl_easy_setopt(curl, CURLOPT_CAINFO, trusted);
+    /* The hub's own CA replaces the system's store for this request only. */
+    if (ca_file && ca_file[0]) {
+        curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file);
+        curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+    }
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "Q-Orb Shared Lobby/1.0");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
@@ -114,6 +180,12 @@ int pn_request(const char *url, const char *body, const char *signature, char *r
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, pn_receive);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+    /* A name lookup runs on a thread of its own, and without this the
+     * clean-up after a time-out waits for it to finish: a resolver that
+     * does not answer would hold the worker for its own 10 to 30 s instead
+     * of the limits below. The lookup is left to end by itself. */
+    curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
     /* WinHTTP gives resolve, connect, send and receive 2 s each. libcurl
      * has a connect limit (which covers resolving and the TLS handshake)
      * and a whole-transfer limit: connect gets its 2 s, and the cap of 6 s
@@ -125,15 +197,20 @@ int pn_request(const char *url, const char *body, const char *signature, char *r
 
     CURLcode result = curl_easy_perform(curl);
     long code = 0;
+    long sent = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_getinfo(curl, CURLINFO_REQUEST_SIZE, &sent);
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
     if (result != CURLE_OK || sink.overflow) {
         reply[0] = '\0';
+        pn_set_failure(sink.overflow ? PN_TOO_LARGE : pn_kind(result, sent > 0),
+                       error[0] ? error : curl_easy_strerror(result));
         return 0;
     }
     reply[sink.used] = '\0';
     *status = code;
+    pn_set_failure(PN_OK, "");
     return 1;
 }
 
@@ -286,6 +363,21 @@ FILE *qc_file_create(const char *path)
     return file;
 }
 
+FILE *qc_file_create_like(const char *path, const char *like)
+{
+    struct stat info;
+    mode_t mode = stat(like, &info) == 0 ? (info.st_mode & 07777) : 0644;
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    if (fchmod(fd, mode) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    FILE *file = fdopen(fd, "wb");
+    if (!file) close(fd);
+    return file;
+}
+
 int qc_file_sync_close(FILE *file)
 {
     int ok = fflush(file) == 0 && fsync(fileno(file)) == 0;
@@ -328,9 +420,27 @@ int qc_file_copy_new(const char *from, const char *to)
     return ok;
 }
 
+/* The rename is only durable once the directory holding it is on disk:
+ * after a power loss the old file could otherwise come back. */
 int qc_file_replace(const char *from, const char *to)
 {
-    return rename(from, to) == 0;
+    if (rename(from, to) != 0) return 0;
+    char dir[1024];
+    const char *slash = strrchr(to, '/');
+    if (!slash)
+        snprintf(dir, sizeof dir, ".");
+    else if (slash == to)
+        snprintf(dir, sizeof dir, "/");
+    else
+        snprintf(dir, sizeof dir, "%.*s", (int)(slash - to), to);
+    /* The move has happened either way; a file system that cannot sync a
+     * directory must not turn it into a reported failure. */
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+    return 1;
 }
 
 int qc_file_exists(const char *path)

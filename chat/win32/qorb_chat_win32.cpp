@@ -3,6 +3,7 @@
  * random ids from CryptoAPI, the worker on a CRT thread with a critical
  * section as guard, and the settings files through the Win32 file calls. */
 #include "qorb_chat_int.h"
+#include "qorb_hub.h"
 
 #include <windows.h>
 #include <io.h>
@@ -14,14 +15,17 @@
 
 /* ---- the request ---- */
 
-void pn_set_ca_file(const char *) {}
-
-int pn_request(const char *url, const char *body, const char *signature, char *reply, size_t cap,
-               long *status)
+int pn_request(const char *url, const char *ca_file, const char *body, const char *signature,
+               char *reply, size_t cap, long *status)
 {
+    pn_set_failure(PN_REFUSED, "");
     if (status) *status = 0;
+    /* A CA of the hub's own cannot be given to WinHTTP; until the chain is
+     * checked against it here, such a hub is refused, never trusted. */
+    if (ca_file) return 0;
     if (!url || !body || !reply || cap < 1 || !status) return 0;
     reply[0] = '\0';
+    if (!qc_url_ok(url)) return 0;
     if (signature && strlen(signature) != 64) return 0;
     size_t body_length = strlen(body);
     if (body_length > 0x7FFFFFFF) return 0;
@@ -190,6 +194,11 @@ void qc_wake(void)
 /* ---- files ---- */
 
 FILE *qc_file_create(const char *path)
+{
+    return fopen(path, "wb");
+}
+
+FILE *qc_file_create_like(const char *path, const char *)
 {
     return fopen(path, "wb");
 }

@@ -41,7 +41,7 @@ std::string LobbyRequest::op() const { return Member(body, "op"); }
 std::string LobbyRequest::location() const { return Member(body, "location"); }
 std::string LobbyRequest::text() const { return Member(body, "text"); }
 
-static int FakeRequest(const char *url, const char *body, const char *signature, char *reply, size_t cap,
+static int FakeRequest(const char *url, const char *, const char *body, const char *signature, char *reply, size_t cap,
                        long *status)
 {
     FakeLobby *lobby = g_lobby;

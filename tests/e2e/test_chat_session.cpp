@@ -20,9 +20,10 @@ TEST(ChatSession, StalledHubNeitherSlowsTheLobbyNorHoldsUpAHangUp)
         reply.stall_ms = 30000;
         return reply;
     }));
-    setenv("GRIMBY_TEST_CA_FILE", tls.ca.c_str(), 1);
 
     E2ESite site;
+    site.dir.write("door/grimby.json", "{\"hub\":\"https://localhost:" + std::to_string(hub.port()) +
+                                           "\",\"hub_ca\":\"" + tls.ca + "\"}\n");
     site.dir.write("door/chat.json", "{\"enabled\":true,\"bbs\":\"Stall BBS\",\"secret\":\"" + std::string(40, 's') +
                                          "\",\"url\":\"https://localhost:" + std::to_string(hub.port()) + "\"}\n");
     LauncherProcess launcher;

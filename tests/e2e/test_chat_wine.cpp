@@ -102,9 +102,9 @@ TEST(ChatWine, WindowsCallerAndLinuxCallerTalkThroughOneHub)
     std::string win_secret = hub.Enroll("Win BBS"), linux_secret = hub.Enroll("Linux BBS");
     ASSERT_FALSE(win_secret.empty());
     ASSERT_FALSE(linux_secret.empty());
-    setenv("GRIMBY_TEST_CA_FILE", hub.ca_file().c_str(), 1); // for the Linux GRIMBY
 
     E2ESite site;
+    site.dir.write("door/grimby.json", "{\"hub\":\"" + hub.url() + "\",\"hub_ca\":\"" + hub.ca_file() + "\"}\n");
     site.dir.write("door/chat.json", "{\"enabled\":true,\"bbs\":\"Linux BBS\",\"secret\":\"" + linux_secret +
                                          "\",\"url\":\"" + hub.url() + "\"}\n");
     LauncherProcess launcher;

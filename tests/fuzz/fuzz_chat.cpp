@@ -15,7 +15,7 @@ namespace {
 
 std::string g_reply;
 
-int Reply(const char *, const char *, const char *, char *reply, size_t cap, long *status)
+int Reply(const char *, const char *, const char *, const char *, char *reply, size_t cap, long *status)
 {
     if (g_reply.size() >= cap) return 0;
     memcpy(reply, g_reply.c_str(), g_reply.size() + 1); // a NUL inside ends the text, as on the wire

@@ -111,6 +111,33 @@ TEST(HubHostile, MalformedRequestsGetClearErrorsAndChangeNothing)
     EXPECT_EQ(200, hub.Signed("/v1/chat", ok, b.secret).status);
 }
 
+// Every byte of the signature counts, and only exactly 64 hex digits do.
+TEST(HubHostile, SignatureOffByOneByteOrOneDigitIsRefused)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    TestBbs b(hub, "Signer");
+    const std::string body = ChatBody(b, "poll", 0);
+    const std::string good = HubSign(b.secret, body);
+    std::vector<std::string> bad;
+    for (size_t at : {0u, 31u, 32u, 62u, 63u}) {
+        std::string one = good;
+        one[at] = one[at] == '0' ? '1' : '0';
+        bad.push_back(one);
+    }
+    bad.push_back(good.substr(0, 63));
+    bad.push_back(good + "0");
+    bad.push_back(good.substr(0, 62) + "zz");
+    for (const std::string &signature : bad) {
+        HubReply r = hub.Post("/v1/chat", body, signature);
+        EXPECT_EQ(401, r.status) << signature;
+        EXPECT_EQ("bad_signature", r.code) << signature;
+    }
+    std::string upper = good;
+    for (char &c : upper) c = (char)toupper((unsigned char)c);
+    EXPECT_EQ(200, hub.Post("/v1/chat", body, upper).status) << "none of it used up the seq";
+}
+
 TEST(HubHostile, ReleaseFilesAndNoWayOut)
 {
     HubProcess hub;
@@ -356,7 +383,8 @@ TEST(HubHostile, StalledConnectionsFromManyAddressesHoldNoWorker)
                 SSL *ssl = SSL_new(ctx);
                 SSL_set_fd(ssl, fd);
                 ASSERT_EQ(1, SSL_connect(ssl));
-                SSL_write(ssl, "POST /v1/chat HTTP/1.1\r\nContent-Le", 35);
+                const std::string begun = "POST /v1/chat HTTP/1.1\r\nContent-Le";
+                SSL_write(ssl, begun.data(), (int)begun.size());
                 sessions.push_back(ssl);
             }
         }

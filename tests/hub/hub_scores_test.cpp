@@ -11,6 +11,7 @@
 
 #include "hub_test_util.h"
 #include "interbbs.h"
+#include "run.h"
 #include "testdir.h"
 
 namespace {
@@ -42,7 +43,8 @@ std::string UploadBody(TestBbs &b, const std::vector<std::string> &lines)
             char code[8];
             snprintf(code, sizeof code, "\\u%04x", (unsigned char)c);
             escaped += c == '\t' ? std::string("\\t") : c == '\n' ? std::string("\\n")
-                     : (unsigned char)c < 0x20 ? std::string(code) : std::string(1, c);
+                     : (unsigned char)c < 0x20 ? std::string(code)
+                     : c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
         }
         body += (i ? ",\"" : "\"") + escaped + "\"";
     }
@@ -79,9 +81,9 @@ TEST(HubScores, EachLineJudgedAndBoardsRankedAcrossBbses)
                          Line(Today(), "A\x01nn", 1, "story", 5),
                          Line(Today(), "Ann", 1, "story", 6) + "\textra"});
     ASSERT_EQ(200, r.status) << r.body;
-    EXPECT_EQ("{\"results\":[\"accepted\",\"duplicate\",\"rejected\",\"accepted\",\"rejected\","
+    EXPECT_EQ("{\"results\":[\"accepted\",\"duplicate\",\"rejected\",\"accepted\",\"future\","
               "\"accepted\",\"rejected\",\"rejected\"],\"accepted\":3,\"duplicate\":1,"
-              "\"rejected\":4}",
+              "\"rejected\":3,\"future\":1}",
               r.body);
     // The same line from another BBS is another result.
     r = Upload(hub, b, {ann, Line(Today(), "Bob", 700, "story", 1)});
@@ -115,7 +117,7 @@ TEST(HubScores, EachLineJudgedAndBoardsRankedAcrossBbses)
 
 TEST(HubScores, BoardsHoldAtLeastFourteenRowsTheGameReads)
 {
-    HubProcess hub;
+    HubProcess hub("\"board_rows_per_bbs\":20");
     ASSERT_TRUE(hub.Start());
     TestBbs a(hub, "Many Players");
     std::vector<std::string> lines;
@@ -126,6 +128,117 @@ TEST(HubScores, BoardsHoldAtLeastFourteenRowsTheGameReads)
     ASSERT_EQ(16u, rows.size());
     EXPECT_STREQ("Player 15", rows[0].player);
     EXPECT_EQ(100, rows[15].score);
+}
+
+// What an unattended worker relies on: a bad line never holds up the
+// others, a line from tomorrow waits instead of being lost, every refusal
+// says why in a code, and a resend after a lost reply is harmless.
+TEST(HubScores, WorkerContract)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    TestBbs a(hub, "Night Owl");
+    std::string ann = Line(Today(), "Ann", 500, "story", 1);
+    std::string nul = Line(Today(), "N\x01ul", 5, "story", 2);
+    nul[nul.find('\x01')] = '\0';
+    std::string huge = Line(Today(), "Ann", 7, "story", 3) + std::string(1100, 'x');
+    std::string tomorrow = Line(Today(1), "Ann", 9, "daily", 4);
+    HubReply r = Upload(hub, a, {nul, ann, huge, tomorrow});
+    ASSERT_EQ(200, r.status) << r.body;
+    EXPECT_EQ("{\"results\":[\"rejected\",\"accepted\",\"rejected\",\"future\"],\"accepted\":1,"
+              "\"duplicate\":0,\"rejected\":2,\"future\":1}",
+              r.body);
+    EXPECT_FALSE(r.date.empty()) << "every reply says the hub's time";
+    // The reply was lost: the same lines with the next seq.
+    r = Upload(hub, a, {ann});
+    EXPECT_NE(std::string::npos, r.body.find("[\"duplicate\"]")) << r.body;
+
+    // A 413 stored nothing and used up no seq.
+    std::vector<std::string> quotes;
+    for (int i = 0; i < 16; i++)
+        quotes.push_back(Line(Today(), std::string(32, '"'), 1, "story", 10 + i));
+    std::string body = UploadBody(a, quotes);
+    ASSERT_GT(body.size(), 2048u);
+    r = hub.Signed("/v1/scores/upload", body, a.secret);
+    EXPECT_EQ(413, r.status);
+    EXPECT_EQ("too_large", r.code);
+    EXPECT_FALSE(r.date.empty());
+    a.seq--;
+    r = Upload(hub, a, {quotes[0]});
+    EXPECT_NE(std::string::npos, r.body.find("[\"accepted\"]")) << r.body;
+
+    // Each refusal of a signed request names its cause.
+    std::string good = UploadBody(a, {ann});
+    EXPECT_EQ("bad_signature", hub.Signed("/v1/scores/upload", good, "wrong").code);
+    EXPECT_EQ(200, hub.Signed("/v1/scores/upload", good, a.secret).status);
+    r = hub.Signed("/v1/scores/upload", good, a.secret);
+    EXPECT_EQ(403, r.status);
+    EXPECT_EQ("replay", r.code);
+    TestBbs stranger = a;
+    stranger.name = "Nobody Here";
+    EXPECT_EQ("unknown_bbs", Upload(hub, stranger, {ann}).code);
+    std::string late = UploadBody(a, {ann});
+    late.replace(late.find("\"timestamp\":") + 12, 10, "1000000000");
+    r = hub.Signed("/v1/scores/upload", late, a.secret);
+    EXPECT_EQ(403, r.status);
+    EXPECT_EQ("clock", r.code);
+}
+
+// The public address given at enrollment (or changed later by a signed
+// request) rides in the boards as a fourth column, which the game's
+// reader passes over; an unchanged board costs a worker no body.
+TEST(HubScores, DomainColumnAndUnchangedBoards)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    HubReply e = hub.Post("/v1/enroll/auto", "{\"bbs\":\"Night Owl\",\"domain\":\"owl.example:2323\"}");
+    ASSERT_EQ(200, e.status) << e.body;
+    TestBbs a(hub, "Other");
+    a.name = "Night Owl";
+    a.secret = e.body.substr(e.body.find("\"secret\":\"") + 10, 48);
+    EXPECT_EQ("bad_request",
+              hub.Post("/v1/enroll/auto", "{\"bbs\":\"X\",\"domain\":\"a b\tc\"}").code);
+    ASSERT_EQ(200, Upload(hub, a, {Line(Today(), "Ann", 500, "story", 1)}).status);
+
+    HubReply story = hub.Get("/v1/scores/story.tsv");
+    EXPECT_EQ("Ann\tNight Owl\t500\towl.example:2323\n", story.body);
+    std::vector<interbbs_row> rows = GameRows(story.body);
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_STREQ("Night Owl", rows[0].bbs);
+    EXPECT_EQ(500, rows[0].score);
+    ASSERT_FALSE(story.etag.empty());
+    HubReply same = hub.Get("/v1/scores/story.tsv", "", story.etag);
+    EXPECT_EQ(304, same.status);
+    EXPECT_EQ("", same.body);
+
+    std::string body = "{\"bbs\":\"Night Owl\",\"session\":\"" + a.session +
+                       "\",\"seq\":" + std::to_string(++a.seq) +
+                       ",\"timestamp\":" + std::to_string((long long)time(nullptr)) +
+                       ",\"domain\":\"[2001:db8::1]:23\"}";
+    HubReply d = hub.Signed("/v1/bbs/domain", body, a.secret);
+    ASSERT_EQ(200, d.status) << d.body;
+    HubReply moved = hub.Get("/v1/scores/story.tsv", "", story.etag);
+    EXPECT_EQ(200, moved.status);
+    EXPECT_EQ("Ann\tNight Owl\t500\t[2001:db8::1]:23\n", moved.body);
+    EXPECT_NE(story.etag, moved.etag);
+}
+
+// The bound is the game's own: the most one run can score passes, one
+// more does not, and the invented 2,147,483,647 of a cheat never counts.
+TEST(HubScores, ScoresNoRunCanReachAreRejected)
+{
+    long ceiling = run_score_ceiling();
+    ASSERT_GT(ceiling, 10000);
+    ASSERT_LT(ceiling, 1000000);
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    TestBbs a(hub, "Cheater");
+    HubReply r = Upload(hub, a, {Line(Today(), "Max", (int)ceiling, "story", 1),
+                                 Line(Today(), "Over", (int)ceiling + 1, "story", 2),
+                                 Line(Today(), "Cheat", 2147483647, "story", 3)});
+    EXPECT_NE(std::string::npos, r.body.find("[\"accepted\",\"rejected\",\"rejected\"]")) << r.body;
+    EXPECT_EQ("Max\tCheater\t" + std::to_string(ceiling) + "\n",
+              hub.Get("/v1/scores/story.tsv").body);
 }
 
 TEST(HubScores, KillNineDuringUploadsLosesNothingAcknowledged)

@@ -32,6 +32,7 @@ struct TestHttpsReply {
     // every trickle_ms (until Stop), in place of body.
     size_t trickle_size = 0;
     int trickle_ms = 0;
+    bool cut = false;      // the status line and headers, then the connection closes
 };
 
 using TestHttpsHandler = std::function<TestHttpsReply(const TestHttpsRequest &)>;

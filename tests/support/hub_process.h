@@ -14,6 +14,8 @@ struct HubReply {
     std::string body;
     std::string period;        // the X-Grimby-Period header, if any
     std::string retry_after;   // the Retry-After header, if any
+    std::string date, etag;    // the Date and ETag headers, if any
+    std::string code;          // an error reply's "code"
 };
 
 class HubProcess {
@@ -41,7 +43,8 @@ public:
     // Requests on a fresh TLS connection each, like the Windows clients.
     HubReply Post(const std::string &path, const std::string &body,
                   const std::string &signature = "") const;
-    HubReply Get(const std::string &path, const std::string &range = "") const;
+    HubReply Get(const std::string &path, const std::string &range = "",
+                 const std::string &if_none_match = "") const;
     HubReply Signed(const std::string &path, const std::string &body,
                     const std::string &secret) const;
     // Enrolls a BBS: its secret, or "" when the hub refused.

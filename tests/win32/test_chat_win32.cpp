@@ -36,7 +36,7 @@ Reply Post(const std::string &url, const char *body = "{\"bbs\":\"Win Probe\"}",
     static char buffer[QC_REPLY_SIZE];
     Reply reply;
     reply.status = 0;
-    reply.ok = pn_request(url.c_str(), body, signature, buffer, sizeof buffer, &reply.status);
+    reply.ok = pn_request(url.c_str(), nullptr, body, signature, buffer, sizeof buffer, &reply.status);
     reply.body = buffer;
     return reply;
 }

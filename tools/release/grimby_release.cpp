@@ -4,10 +4,12 @@
 // never from the repository; only the signature leaves this program.
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/rand.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -42,29 +44,53 @@ bool ReadFile(const std::string &path, std::string *out, size_t limit)
     return ok;
 }
 
-// Written beside the target and moved over it, so the hub never serves half
-// a file.
-bool Publish(const std::string &path, const std::string &bytes)
+// Written under a fresh name made exclusively beside the target and moved
+// over it, so the hub never serves half a file. Everything goes through the
+// directory's descriptor and nothing follows a link: whoever can write in
+// the release directory cannot steer the publisher to another file.
+bool Publish(int dir, const char *name, const std::string &bytes)
 {
-    std::string temp = path + ".tmp";
-    FILE *file = fopen(temp.c_str(), "wb");
-    if (!file) return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    ok = fflush(file) == 0 && fsync(fileno(file)) == 0 && ok;
-    ok = fclose(file) == 0 && ok;
-    if (ok) ok = chmod(temp.c_str(), 0644) == 0 && rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
+    struct stat info;
+    if (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) return false;
+    unsigned char random[8];
+    if (RAND_bytes(random, sizeof random) != 1) return false;
+    char temp[64];
+    snprintf(temp, sizeof temp, ".publish-%02x%02x%02x%02x%02x%02x%02x%02x.tmp", random[0], random[1], random[2],
+             random[3], random[4], random[5], random[6], random[7]);
+    int fd = openat(dir, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += (size_t)n;
+    }
+    ok = ok && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && renameat(dir, temp, dir, name) == 0 && fsync(dir) == 0;
+    if (!ok) unlinkat(dir, temp, 0);
     return ok;
 }
 
-bool MakeDirs(const std::string &path)
+// The release directory itself is the operator's to choose, links and all
+// (made with its parents when missing); its two subdirectories must be real
+// directories.
+int OpenSubdir(const std::string &root, const char *name)
 {
-    for (size_t at = 1; at <= path.size(); at++) {
-        if (at < path.size() && path[at] != '/') continue;
-        std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    for (size_t at = 1; at <= root.size(); at++) {
+        if (at < root.size() && root[at] != '/') continue;
+        if (mkdir(root.substr(0, at).c_str(), 0755) != 0 && errno != EEXIST) return -1;
     }
-    return true;
+    int parent = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent < 0) return -1;
+    if (mkdirat(parent, name, 0755) != 0 && errno != EEXIST) {
+        close(parent);
+        return -1;
+    }
+    int dir = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(parent);
+    return dir;
 }
 
 int Fail(const char *what, const std::string &detail = "")
@@ -204,12 +230,16 @@ int main(int argc, char **argv)
         return Fail("the manifest would be refused", why);
 
     std::string root = dir;
-    if (!MakeDirs(root + "/grimby") || !MakeDirs(root + "/packages"))
-        return Fail("cannot create the release directories under", root);
+    int grimby = OpenSubdir(root, "grimby"), packages = OpenSubdir(root, "packages");
     // The package first: a manifest must never name a package not yet there.
-    if (!Publish(root + "/packages/" + name, bytes) ||
-        !Publish(root + "/grimby/" UPDATE_PLATFORM ".sig", signature) ||
-        !Publish(root + "/grimby/" UPDATE_PLATFORM ".txt", manifest))
-        return Fail("cannot write the release files under", root);
+    bool published = grimby >= 0 && packages >= 0 && Publish(packages, name.c_str(), bytes) &&
+                     Publish(grimby, UPDATE_PLATFORM ".sig", signature) &&
+                     Publish(grimby, UPDATE_PLATFORM ".txt", manifest);
+    if (grimby >= 0) close(grimby);
+    if (packages >= 0) close(packages);
+    if (!published)
+        return Fail("cannot write the release files (grimby/ and packages/ must be real directories, the files "
+                    "plain files) under",
+                    root);
     return Verify(root, der, host);
 }

@@ -3,10 +3,14 @@
  * checks it, keeps callers out with the maintenance marker and runs the
  * installer's update mode. Single-threaded; one run, one decision. */
 #include <windows.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 #include <winhttp.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "update.h"
@@ -50,6 +54,19 @@ static BOOL WINAPI UpdateBreak(DWORD event)
     return TRUE;
 }
 
+/* Each read has its own time-out, but a server that drips a byte inside
+ * it would hold the sysop for ever: the whole download gets a minute plus
+ * what the largest acceptable body takes at 16 KiB/s. */
+static ULONGLONG UpdateDeadlineMs(unsigned long limit)
+{
+#ifdef GRIMBY_UPDATE_TEST_HOST
+    char text[32];
+    DWORD n = GetEnvironmentVariableA("GRIMBY_UPDATE_TEST_DEADLINE_MS", text, sizeof text);
+    if (n > 0 && n < sizeof text) return strtoull(text, nullptr, 10);
+#endif
+    return 60000 + (ULONGLONG)limit * 1000 / 16384;
+}
+
 int fetch(const char *url, const char *path, unsigned long limit)
 {
     static BYTE chunk[32768];
@@ -67,6 +84,7 @@ int fetch(const char *url, const char *path, unsigned long limit)
         parts.dwExtraInfoLength != 0)
         return 0;
 
+    ULONGLONG deadline = GetTickCount64() + UpdateDeadlineMs(limit);
     HINTERNET session = nullptr, connection = nullptr, request = nullptr;
     HANDLE file = INVALID_HANDLE_VALUE;
     DWORD status = 0, error = 0, status_size = sizeof status;
@@ -105,6 +123,10 @@ int fetch(const char *url, const char *path, unsigned long limit)
     for (;;) {
         DWORD got = 0, written = 0;
         if (UpdateCancelled()) goto done;
+        if (GetTickCount64() > deadline) {
+            SetLastError(ERROR_TIMEOUT);
+            goto done;
+        }
         if (!WinHttpReadData(request, chunk, sizeof chunk, &got)) goto done;
         if (got == 0) break;
         if (total + got > limit) {
@@ -166,14 +188,19 @@ static int UpdateGameRunning(void)
 /* Another process may hold a file open without delete sharing for a
  * moment (a caller's start-up peeking at the marker, a virus scanner
  * reading the fresh download); a delete that gave up at once would leave
- * the marker behind and keep every caller out. */
+ * the marker behind and keep every caller out. A directory stays "not
+ * empty" until such a file is really gone. */
 static int UpdateRemove(const char *path, int directory)
 {
     for (int attempt = 0;; attempt++) {
         if (directory ? RemoveDirectoryA(path) : DeleteFileA(path)) return 1;
         DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) return 1;
-        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || attempt == 50) return 0;
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_DIR_NOT_EMPTY) ||
+            attempt == 50) {
+            SetLastError(error);
+            return 0;
+        }
         Sleep(100);
     }
 }
@@ -186,13 +213,36 @@ struct UpdateWork {
     int made;
 };
 
+/* Owner-only, inheriting nothing from the temporary folder: nobody else may
+ * replace the package or put a DLL beside it for the installer to load. */
+static int UpdateOwnerOnly(PSECURITY_DESCRIPTOR *descriptor)
+{
+    HANDLE token;
+    DWORD user[128], size = 0; /* a TOKEN_USER, DWORD-aligned */
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
+    BOOL got = GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+    CloseHandle(token);
+    char *sid = nullptr, sddl[256];
+    if (!got || !ConvertSidToStringSidA(((TOKEN_USER *)user)->User.Sid, &sid)) return 0;
+    int fits = snprintf(sddl, sizeof sddl, "D:P(A;OICI;FA;;;%s)", sid) < (int)sizeof sddl;
+    LocalFree(sid);
+    return fits && ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, descriptor, nullptr);
+}
+
 static int UpdateMakeWork(UpdateWork *work)
 {
     char temp[MAX_PATH + 1];
     work->made = 0;
     DWORD temp_length = GetTempPathA(sizeof temp, temp);
     if (temp_length == 0 || temp_length > MAX_PATH || !GetTempFileNameA(temp, "GUP", 0, work->dir)) return 0;
-    if (!DeleteFileA(work->dir) || !CreateDirectoryA(work->dir, nullptr)) return 0;
+    SECURITY_ATTRIBUTES owner_only = {sizeof owner_only, nullptr, FALSE};
+    if (!UpdateOwnerOnly(&owner_only.lpSecurityDescriptor)) {
+        DeleteFileA(work->dir);
+        return 0;
+    }
+    BOOL made = DeleteFileA(work->dir) && CreateDirectoryA(work->dir, &owner_only);
+    LocalFree(owner_only.lpSecurityDescriptor);
+    if (!made) return 0;
     work->made = 1;
     if (snprintf(work->manifest, MAX_PATH, "%s\\release.txt", work->dir) >= MAX_PATH ||
         snprintf(work->signature, MAX_PATH, "%s\\release.sig", work->dir) >= MAX_PATH ||
@@ -210,9 +260,54 @@ static void UpdateRemoveWork(UpdateWork *work)
     UpdateRemove(work->package, 0);
     UpdateRemove(work->manifest, 0);
     UpdateRemove(work->signature, 0);
-    UpdateRemove(work->dir, 1);
+    if (!UpdateRemove(work->dir, 1))
+        printf("Could not remove %s (Windows %lu); delete it by hand.\n", work->dir, (unsigned long)GetLastError());
     work->made = 0;
 }
+
+/* The package is opened once, hashed through that handle and kept open
+ * until its process has started: without write or delete sharing nobody
+ * can change, replace or rename it in between, so what starts is what was
+ * checked. A read-only open still lets the system load it. */
+static FILE *UpdateHoldPackage(const char *path, unsigned long size, const char *sha256)
+{
+    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    int fd = _open_osfhandle((intptr_t)handle, _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    FILE *file = _fdopen(fd, "rb");
+    if (!file) {
+        _close(fd);
+        return nullptr;
+    }
+    if (!update_package_stream_ok(file, size, sha256)) {
+        fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+#ifdef GRIMBY_UPDATE_TEST_HOST
+/* Test builds: a test acts between the package's check and its start. The
+ * file GRIMBY_UPDATE_TEST_PAUSE names appears holding the package's path;
+ * the run goes on once the test deletes it. */
+static void UpdateTestPause(const char *package)
+{
+    char flag[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("GRIMBY_UPDATE_TEST_PAUSE", flag, sizeof flag);
+    if (n == 0 || n >= sizeof flag) return;
+    FILE *file = fopen(flag, "wb");
+    if (!file) return;
+    fputs(package, file);
+    fclose(file);
+    for (int waited = 0; waited < 60000 && GetFileAttributesA(flag) != INVALID_FILE_ATTRIBUTES; waited += 20)
+        Sleep(20);
+}
+#endif
 
 /* Starts the installer's update mode and waits for it: 1 when it exits 0. */
 static int UpdateRunInstaller(const char *package, const char *directory)
@@ -271,6 +366,7 @@ int main(int argc, char **argv)
     const char *host = UpdateHubHost();
     char url[512];
     int failed = 1, marker_made = 0;
+    FILE *held = nullptr; /* the checked package, open until it has run */
     printf("GRIMBY %s - checking %s updates...\n", installed, UPDATE_PLATFORM);
     fflush(stdout);
 
@@ -316,7 +412,8 @@ int main(int argc, char **argv)
     }
     if (!UpdateMakeWork(&work)) goto end;
     if (!fetch(manifest.url, work.package, manifest.size)) goto end;
-    if (!update_package_ok(work.package, manifest.size, manifest.sha256)) {
+    held = UpdateHoldPackage(work.package, manifest.size, manifest.sha256);
+    if (!held) {
         printf("Download hash / size mismatch.\n");
         goto end;
     }
@@ -342,12 +439,16 @@ int main(int argc, char **argv)
         goto end;
     }
     fflush(stdout);
+#ifdef GRIMBY_UPDATE_TEST_HOST
+    UpdateTestPause(work.package);
+#endif
     if (UpdateRunInstaller(work.package, directory)) {
         printf("Update to %s complete.\n", manifest.version);
         failed = 0;
     }
 
 end:
+    if (held) fclose(held);
     if (marker_made && !UpdateRemove(marker, 0))
         printf("Could not remove %s (Windows %lu); callers are kept out until it is deleted.\n", marker,
                (unsigned long)GetLastError());

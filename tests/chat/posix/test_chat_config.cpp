@@ -12,6 +12,7 @@
 #include "../chat_test.h"
 #include "https_server.h"
 #include "qorb_chat.h"
+#include "qorb_hub.h"
 
 namespace {
 
@@ -53,7 +54,8 @@ int Mode(const std::string &path)
     return stat(path.c_str(), &info) == 0 ? (int)(info.st_mode & 0777) : -1;
 }
 
-const std::string kDefaultUrl = "https://" GRIMBY_CHAT_HOST;
+const std::string kDefaultUrl = qorb_hub_default_url();
+const std::string kHubLines = "Hub: " + kDefaultUrl + "\nHub CA: the system's trust store\n";
 const std::string kSecret40(40, 'k');
 
 } // namespace
@@ -75,7 +77,7 @@ TEST(ChatConfig, ABbsSwitchedOnAndOffKeepsItsSecretExtrasAndEveryOldFile)
     here.dir.write("hub/sync.json", "{\"bbs\":\"Owl \\\"Nest\\\"\",\"secret\":\"" + kSecret40 + "\"}");
     c = Configure(here, 1);
     EXPECT_EQ(c.code, 0) << c.out;
-    EXPECT_EQ(c.out, "Shared live chat enabled. Existing scores and profiles preserved.\n");
+    EXPECT_EQ(c.out, kHubLines + "Shared live chat enabled. Existing scores and profiles preserved.\n");
     std::string enabled = "{\"enabled\":true,\"bbs\":\"Owl \\\"Nest\\\"\",\"secret\":\"" + kSecret40 + "\",\"url\":\"" +
                           kDefaultUrl + "\"}\n";
     EXPECT_EQ(here.dir.read("chat.json"), enabled);
@@ -100,13 +102,22 @@ TEST(ChatConfig, ABbsSwitchedOnAndOffKeepsItsSecretExtrasAndEveryOldFile)
     EXPECT_NE(c.out.find("Enable shared live chat? Y/N [N]: Enter Y or N.\n"), std::string::npos) << c.out;
     c = Configure(here, -1, "y\n");
     EXPECT_EQ(c.code, 0) << c.out;
+    const std::string kAskHub = "Hub address [" + kDefaultUrl +
+                                "]: Hub CA file (NONE for the system's trust store) [NONE]: ";
     EXPECT_EQ(c.out, "\nQ-Orb shared lobby setup (independent of score sharing)\n"
-                     "Enable shared live chat? Y/N [N]: Shared live chat enabled. Existing scores and profiles preserved.\n");
+                     "Enable shared live chat? Y/N [N]: " + kHubLines + kAskHub +
+                     "Shared live chat enabled. Existing scores and profiles preserved.\n");
     c = Configure(here, -1, "\n");
-    EXPECT_NE(c.out.find("Y/N [Y]: Shared live chat enabled."), std::string::npos) << c.out;
-    // An over-long answer is no answer: the default stands.
+    EXPECT_NE(c.out.find("Y/N [Y]: " + kHubLines + kAskHub + "Shared live chat enabled."), std::string::npos)
+        << c.out;
+    // An over-long answer is no answer: the default stands, and its rest is
+    // not the next answer (the "n" after it is, and is no hub address).
     c = Configure(here, -1, std::string(3000, 'n') + "\nn\n");
-    EXPECT_NE(c.out.find("Y/N [Y]: Shared live chat enabled."), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("Y/N [Y]: " + kHubLines + "Hub address [" + kDefaultUrl +
+                         "]: The hub address must look like https://host or https://host:port.\n"),
+              std::string::npos)
+        << c.out;
+    EXPECT_EQ(c.code, 0) << c.out;
     c = Configure(here, -1, "n");
     EXPECT_NE(c.out.find("Shared live chat disabled"), std::string::npos) << c.out;
     for (int n = 1; n <= 6; n++) EXPECT_TRUE(here.dir.exists("chat.json.previous." + std::to_string(n))) << n;
@@ -154,29 +165,36 @@ TEST(ChatConfig, EnrollsANewBbsOnlyWhenTheSaveCanFollow)
     TestDir tls_dir;
     TestTlsFiles tls;
     ASSERT_TRUE(TestMakeTlsFiles(tls_dir.root(), &tls));
-    pn_set_ca_file(tls.ca.c_str());
     TestHttpsServer hub;
     std::vector<std::string> bodies;
-    int status = 200;
+    int status = 200, cut = 0;
     std::string secret(48, 'Q');
     ASSERT_TRUE(hub.Start(tls, [&](const TestHttpsRequest &request) {
         bodies.push_back(request.path + " " + request.body);
         TestHttpsReply reply;
         reply.status = status;
-        reply.body = status == 200 ? "{\"bbs\":\"x\",\"secret\":\"" + secret + "\"}" : "{\"error\":\"taken\"}";
+        reply.body = status == 200 ? "{\"bbs\":\"x\",\"secret\":\"" + secret + "\"}"
+                                   : "{\"error\":\"That BBS name is already enrolled.\",\"code\":\"name_taken\"}";
+        reply.cut = cut > 0 && cut--;
         return reply;
     }));
-    std::string host = "localhost:" + std::to_string(hub.port());
-    qorb_chat_set_enroll_host(host.c_str());
+    std::string hub_url = "https://localhost:" + std::to_string(hub.port());
+    here.dir.write("grimby.json", "{\"hub\":\"" + hub_url + "\",\"hub_ca\":\"" + tls.ca + "\"}");
 
-    // A credential file that will not do leads to enrollment too.
+    // A path that names no file is a mistake to retype; a credential file
+    // without a secret leads to enrollment, offering its name.
     here.dir.write("bad.json", "{\"bbs\":\"X\",\"secret\":\"\"}");
-    Console c = Configure(here, 1, "bad.json\nOwl`s\n");
+    Console c = Configure(here, 1, "hub/sync.jsno\nbad.json\nOwl`s\n");
     EXPECT_EQ(c.code, 1);
-    EXPECT_NE(c.out.find("Existing Hub credential file (or NONE for a new BBS) [hub/sync.json]: "
-                         "BBS enrollment name [Night Owl]: Invalid BBS name.\n"),
+    EXPECT_NE(c.out.find("[hub/sync.json]: No readable file at hub/sync.jsno; type its path again, or NONE for "
+                         "a new BBS.\nExisting Hub credential file (or NONE for a new BBS) [hub/sync.jsno]: "
+                         "BBS enrollment name [X]: Invalid BBS name.\n"),
               std::string::npos)
         << c.out;
+    EXPECT_TRUE(bodies.empty());
+    // The game's title is never offered as the name: there is none to take.
+    c = Configure(here, 1, "NONE\n\n", "");
+    EXPECT_NE(c.out.find("BBS enrollment name: Invalid BBS name.\n"), std::string::npos) << c.out;
     EXPECT_TRUE(bodies.empty());
 
     // Every save check comes before the request: with no free backup
@@ -189,16 +207,53 @@ TEST(ChatConfig, EnrollsANewBbsOnlyWhenTheSaveCanFollow)
     EXPECT_TRUE(bodies.empty());
     remove(here.dir.path("chat.json.previous.9999").c_str());
 
+    // Each failure names its cause before the common sentence; the advice
+    // about a credential file only where a name is taken.
     status = 409;
     c = Configure(here, 1, "none\nNew Owl\n");
     EXPECT_EQ(c.code, 1);
-    EXPECT_NE(c.out.find("Enrollment failed. If this BBS is already registered, reuse its original Hub credential "
-                         "file; no settings changed.\n"),
+    EXPECT_NE(c.out.find("The hub at " + hub_url + " refused the name \"New Owl\": That BBS name is already "
+                         "enrolled.\nEnrollment failed. If this BBS is already registered, reuse its original Hub "
+                         "credential file; no settings changed.\n"),
               std::string::npos)
         << c.out;
     ASSERT_EQ(bodies.size(), 1u);
-    EXPECT_EQ(bodies[0], "/v1/enroll/auto {\"bbs\":\"New Owl\",\"game\":\"grimby\"}");
+    const std::string kBody = "/v1/enroll/auto {\"bbs\":\"New Owl\",\"game\":\"grimby\",\"enroll_id\":\"";
+    ASSERT_EQ(bodies[0].substr(0, kBody.size()), kBody);
+    std::string first_id = bodies[0].substr(kBody.size(), 32);
+    EXPECT_EQ(first_id.find_first_not_of("0123456789abcdef"), std::string::npos) << bodies[0];
     EXPECT_EQ(here.dir.read("chat.json"), "{\"enabled\":false}");
+
+    // A reply lost twice: the same enrollment went out twice, and the sysop
+    // is told the truth; asking again soon repeats it once more.
+    status = 200;
+    cut = 2;
+    c = Configure(here, 1, "none\nNew Owl\n");
+    EXPECT_EQ(c.code, 1);
+    ASSERT_EQ(bodies.size(), 3u);
+    EXPECT_EQ(bodies[1], bodies[2]);
+    EXPECT_NE(bodies[1], bodies[0]);
+    EXPECT_NE(c.out.find("did not answer after the enrollment was sent"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("Run the setup again with the same name within 15 minutes"), std::string::npos) << c.out;
+    EXPECT_EQ(here.dir.read("chat.json"), "{\"enabled\":false}");
+    status = 409;
+    Configure(here, 1, "none\nNew Owl\n");
+    ASSERT_EQ(bodies.size(), 4u);
+    EXPECT_EQ(bodies[3], bodies[1]);
+
+    // Nobody listening, and a hub whose certificate the CA did not sign.
+    here.dir.write("grimby.json", "{\"hub\":\"https://localhost:1\",\"hub_ca\":\"" + tls.ca + "\"}");
+    c = Configure(here, 1, "none\nNew Owl\n");
+    EXPECT_NE(c.out.find("The hub at https://localhost:1 cannot be reached ("), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("\nEnrollment failed; no settings changed.\n"), std::string::npos) << c.out;
+    here.dir.write("grimby.json", "{\"hub\":\"" + hub_url + "\",\"hub_ca\":\"" + tls.other_ca + "\"}");
+    c = Configure(here, 1, "none\nNew Owl\n");
+    EXPECT_NE(c.out.find("The hub at " + hub_url + " has a certificate that " + tls.other_ca + " does not trust"),
+              std::string::npos)
+        << c.out;
+    EXPECT_EQ(bodies.size(), 4u);
+    here.dir.write("grimby.json", "{\"hub\":\"" + hub_url + "\",\"hub_ca\":\"" + tls.ca + "\"}");
+    remove(here.dir.path("chat.enroll.json").c_str());
 
     status = 200;
     secret = std::string(31, 'Q');
@@ -209,7 +264,11 @@ TEST(ChatConfig, EnrollsANewBbsOnlyWhenTheSaveCanFollow)
     c = Configure(here, 1, "none\nNew Owl\n");
     EXPECT_EQ(c.code, 0) << c.out;
     EXPECT_EQ(here.dir.read("chat.json"), "{\"enabled\":true,\"bbs\":\"New Owl\",\"secret\":\"" + secret +
-                                              "\",\"url\":\"" + kDefaultUrl + "\"}\n");
+                                              "\",\"url\":\"" + hub_url + "\"}\n");
+    EXPECT_NE(c.out.find("Enrolled as \"x\" at " + hub_url + ".\nShared live chat enabled."), std::string::npos)
+        << c.out;
+    EXPECT_NE(c.out.find("Back up chat.json"), std::string::npos) << c.out;
+    EXPECT_FALSE(here.dir.exists("chat.enroll.json"));
     EXPECT_EQ(here.dir.read("chat.json.previous.9999"), "{\"enabled\":false}");
     EXPECT_EQ(Mode(here.dir.path("chat.json")), 0600);
 
@@ -228,8 +287,8 @@ TEST(ChatConfig, EnrollsANewBbsOnlyWhenTheSaveCanFollow)
         reply.body = "{\"secret\":\"" + secret + "\"}";
         return reply;
     }));
-    host = "localhost:" + std::to_string(sabotage.port());
-    qorb_chat_set_enroll_host(host.c_str());
+    hub_url = "https://localhost:" + std::to_string(sabotage.port());
+    here.dir.write("grimby.json", "{\"hub\":\"" + hub_url + "\",\"hub_ca\":\"" + tls.ca + "\"}");
     c = Configure(here, 1, "none\nLast Owl\n");
     EXPECT_EQ(c.code, 1);
     EXPECT_NE(c.out.find("Cannot safely save chat settings.\nThe hub has enrolled this BBS"), std::string::npos) << c.out;

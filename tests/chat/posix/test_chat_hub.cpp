@@ -42,28 +42,29 @@ TEST(ChatHub, EnrolledBbsChatsWithAnotherThroughTheRealHub)
 {
     HubProcess hub;
     ASSERT_TRUE(hub.Start()) << hub.log();
-    pn_set_ca_file(hub.ca_file().c_str());
-    std::string host = "localhost:" + std::to_string(hub.port());
-    qorb_chat_set_enroll_host(host.c_str());
-
-    // The console enrolls the BBS; the game then starts from what it saved.
+    // The door directory names the hub and the CA it trusts for it.
     ChatDir here;
+    std::string setting = "{\"hub\":\"" + hub.url() + "\",\"hub_ca\":\"" + hub.ca_file() + "\"}";
+    here.dir.write("grimby.json", setting);
+
+    // The console enrolls the BBS there; the game then starts from what it saved.
     here.dir.write(".answers", "NONE\nNight Owl\n");
     FILE *in = freopen(here.dir.path(".answers").c_str(), "r", stdin);
     ASSERT_NE(in, nullptr);
     ASSERT_EQ(qorb_chat_config("ignored", "grimby", 1), 0);
     std::string saved = here.dir.read("chat.json");
-    // Point the lobby URL at this hub (the build's default names another).
     static cj_doc doc;
     ASSERT_TRUE(cj_parse(&doc, saved.c_str()));
-    char secret[257];
+    char secret[257], url[512];
     ASSERT_TRUE(cj_get(&doc, "secret", secret, sizeof secret));
     EXPECT_EQ(strlen(secret), 48u);
-    here.dir.write("chat.json", ChatJson(hub.url(), "Night Owl", secret));
+    ASSERT_TRUE(cj_get(&doc, "url", url, sizeof url));
+    EXPECT_EQ(std::string(url), hub.url());
 
     // A second enrollment of the same name is refused and changes nothing.
     in = freopen(here.dir.path(".answers").c_str(), "r", stdin);
     std::string other_dir = here.dir.mkdir("other");
+    here.dir.write("other/grimby.json", setting);
     ASSERT_EQ(chdir(other_dir.c_str()), 0);
     EXPECT_EQ(qorb_chat_config("ignored", "grimby", 1), 1);
     EXPECT_FALSE(here.dir.exists("other/chat.json"));
@@ -115,16 +116,13 @@ TEST(ChatHub, TransportRefusesTheRealHubUnderAnotherCa)
     ASSERT_TRUE(TestMakeTlsFiles(dir.root(), &other));
     static char reply[QC_REPLY_SIZE];
     long status = 0;
-    pn_set_ca_file(hub.ca_file().c_str());
-    ASSERT_TRUE(pn_request((hub.url() + "/v1/enroll/auto").c_str(), "{\"bbs\":\"Ca Test\"}", nullptr, reply,
+    ASSERT_TRUE(pn_request((hub.url() + "/v1/enroll/auto").c_str(), hub.ca_file().c_str(), "{\"bbs\":\"Ca Test\"}", nullptr, reply,
                            sizeof reply, &status));
     EXPECT_EQ(status, 200) << reply;
-    pn_set_ca_file(other.ca.c_str());
-    EXPECT_FALSE(pn_request((hub.url() + "/v1/enroll/auto").c_str(), "{\"bbs\":\"Ca Test 2\"}", nullptr, reply,
+    EXPECT_FALSE(pn_request((hub.url() + "/v1/enroll/auto").c_str(), other.ca.c_str(), "{\"bbs\":\"Ca Test 2\"}", nullptr, reply,
                             sizeof reply, &status));
     // A signed request with a wrong signature is the hub's 401, returned.
-    pn_set_ca_file(hub.ca_file().c_str());
-    ASSERT_TRUE(pn_request((hub.url() + "/v1/chat").c_str(), ChatBody("Ca Test", "poll", 1).c_str(),
+    ASSERT_TRUE(pn_request((hub.url() + "/v1/chat").c_str(), hub.ca_file().c_str(), ChatBody("Ca Test", "poll", 1).c_str(),
                            std::string(64, '0').c_str(), reply, sizeof reply, &status));
     EXPECT_EQ(status, 401);
 }

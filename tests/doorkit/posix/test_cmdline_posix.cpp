@@ -148,7 +148,7 @@ TEST(CmdLinePosixDeathTest, HelpPrintsTheTitleAndTextAndExitsWithOne)
                         "-STDIO\t\t- Caller is on standard input and output (a pseudo-terminal).\n"
                         "-SILENT\t\t- Operate"),
               std::string::npos);
-    EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 19);
+    EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 25);
 }
 
 TEST(CmdLinePosixDeathTest, FatalStartUpErrorsGoToStandardErrorWithCodeZero)

@@ -94,6 +94,11 @@ bool TestHttpsServer::Start(const TestTlsFiles &files, TestHttpsHandler handler,
         }
         response.status = out.status;
         if (!out.location.empty()) response.set_header("Location", out.location);
+        if (out.cut) {
+            response.set_content_provider(1, "application/json",
+                                          [](size_t, size_t, httplib::DataSink &) { return false; });
+            return;
+        }
         if (!out.trickle_size) {
             response.set_content(out.body, "application/json");
             return;

@@ -51,6 +51,13 @@ HubReply ToReply(const httplib::Result &result)
     reply.body = result->body;
     reply.period = result->get_header_value("X-Grimby-Period");
     reply.retry_after = result->get_header_value("Retry-After");
+    reply.date = result->get_header_value("Date");
+    reply.etag = result->get_header_value("ETag");
+    size_t at = reply.body.find("\"code\":\"");
+    if (at != std::string::npos) {
+        at += 8;
+        reply.code = reply.body.substr(at, reply.body.find('"', at) - at);
+    }
     return reply;
 }
 
@@ -196,11 +203,13 @@ HubReply HubProcess::Post(const std::string &path, const std::string &body,
     return ToReply(client->Post(path.c_str(), headers, body, "application/json"));
 }
 
-HubReply HubProcess::Get(const std::string &path, const std::string &range) const
+HubReply HubProcess::Get(const std::string &path, const std::string &range,
+                         const std::string &if_none_match) const
 {
     std::unique_ptr<httplib::SSLClient> client(NewClient(port_, ca_file_));
     httplib::Headers headers;
     if (!range.empty()) headers.emplace("Range", range);
+    if (!if_none_match.empty()) headers.emplace("If-None-Match", if_none_match);
     return ToReply(client->Get(path.c_str(), headers));
 }
 

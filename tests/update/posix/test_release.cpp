@@ -81,3 +81,29 @@ TEST(GrimbyRelease, RefusesWhatTheUpdaterWouldRefuse)
                    "GRIMBY_RELEASE_KEY="),
               0);
 }
+
+// Someone who can write in the release directory plants links where the
+// publisher writes: at a temporary name it might use, and in place of
+// grimby/. Neither is written through.
+TEST(GrimbyRelease, WritesThroughNoLinkPlantedInTheReleaseDirectory)
+{
+    TestDir dir;
+    std::string package = dir.write("GRIMBY-SETUP.exe", "MZ");
+    std::string victim = dir.write("victim.txt", "keep me");
+    std::string release = dir.mkdir("release");
+    std::string base = "--package '" + package + "' --key " + kKey + ".pem --host localhost:1 --notes x ";
+    ASSERT_EQ(HubShell("mkdir '" + release + "/packages' && ln -s '" + victim + "' '" + release +
+                       "/packages/GRIMBY-SETUP-2.0.1.exe.tmp'"),
+              0);
+    EXPECT_EQ(Tool(base + "--version 2.0.1 '" + release + "'"), 0);
+    EXPECT_EQ(dir.read("victim.txt"), "keep me");
+    EXPECT_EQ(dir.read("release/packages/GRIMBY-SETUP-2.0.1.exe"), "MZ");
+    EXPECT_NE(HubShell("find '" + release + "' -name '*.tmp' ! -name GRIMBY-SETUP-2.0.1.exe.tmp | grep -q ."), 0)
+        << "a temporary file was left";
+
+    std::string elsewhere = dir.mkdir("elsewhere");
+    ASSERT_EQ(HubShell("rm -r '" + release + "/grimby' && ln -s '" + elsewhere + "' '" + release + "/grimby'"), 0);
+    EXPECT_NE(Tool(base + "--version 2.0.2 '" + release + "'"), 0);
+    EXPECT_FALSE(dir.exists("elsewhere/windows-x64.txt"));
+    EXPECT_FALSE(dir.exists("elsewhere/windows-x64.sig"));
+}

@@ -13,6 +13,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -187,12 +188,15 @@ protected:
         Ran ran = Run(argv, input, env);
         // Its standard output is in text mode: CR LF line ends.
         for (size_t at; (at = ran.out.find("\r\n")) != std::string::npos;) ran.out.erase(at, 1);
-        EXPECT_EQ(WorkDirs(), before) << "a work directory was left behind";
+        if (!work_dir_may_stay) {
+            EXPECT_EQ(WorkDirs(), before) << "a work directory was left behind";
+        }
         return ran;
     }
     bool Installed() { return door.exists("stand-in-installer.log"); }
     // Windows programs the updater runs under (console-break).
     std::vector<std::string> wrapper;
+    bool work_dir_may_stay = false;
 };
 
 bool Has(const Ran &ran, const std::string &text)
@@ -394,40 +398,103 @@ TEST_F(UpdateUnderWine, TamperedAndHostileReleasesInstallNothing)
     }
 }
 
+// A hub that hands out the release at once and its package slowly (4 KiB
+// every 50 ms), touching the file "downloading" once the package is asked
+// for.
+struct TrickleHub {
+    TestHttpsServer server;
+    std::string manifest, signature;
+    bool Start(const std::string &good, const std::string &flag, size_t size, const std::string &dir)
+    {
+        bool started = server.Start(HubTls(*bench->hub), [this, flag, size](const TestHttpsRequest &request) {
+            TestHttpsReply reply;
+            if (request.path.find(".txt") != std::string::npos) reply.body = manifest;
+            else if (request.path.find(".sig") != std::string::npos) reply.body = signature;
+            else {
+                TestWriteFile(flag, "");
+                reply.trickle_size = size;
+                reply.trickle_ms = 50;
+            }
+            return reply;
+        });
+        manifest = good;
+        for (size_t at; (at = manifest.find(bench->host)) != std::string::npos;)
+            manifest.replace(at, bench->host.size(), LocalHost(server));
+        size_t size_at = manifest.find("size=");
+        manifest.replace(size_at, manifest.find('\n', size_at) - size_at, "size=" + std::to_string(size));
+        signature = Sign(bench->key_pem, manifest, dir);
+        return started;
+    }
+};
+
 // Ctrl+C in the middle of the download: the run stops there and leaves
 // nothing (no work directory, no marker, no installer run).
 TEST_F(UpdateUnderWine, CtrlCDuringTheDownloadCancelsAndLeavesNothing)
 {
-    // A hub that hands out the release at once and its package slowly, and
-    // lets the Ctrl+C go once the package is asked for.
-    const size_t size = 4000000;
-    std::string manifest, signature, flag = door.path("downloading");
-    TestHttpsServer trickle;
-    ASSERT_TRUE(trickle.Start(HubTls(*bench->hub), [&](const TestHttpsRequest &request) {
-        TestHttpsReply reply;
-        if (request.path.find(".txt") != std::string::npos) reply.body = manifest;
-        else if (request.path.find(".sig") != std::string::npos) reply.body = signature;
-        else {
-            TestWriteFile(flag, "");
-            reply.trickle_size = size;
-            reply.trickle_ms = 50;
-        }
-        return reply;
-    }));
-    manifest = Manifest();
-    for (size_t at; (at = manifest.find(bench->host)) != std::string::npos;)
-        manifest.replace(at, bench->host.size(), LocalHost(trickle));
-    size_t size_at = manifest.find("size=");
-    manifest.replace(size_at, manifest.find('\n', size_at) - size_at, "size=" + std::to_string(size));
-    signature = Sign(bench->key_pem, manifest, bench->dir->root());
-
+    std::string flag = door.path("downloading");
+    TrickleHub trickle;
+    ASSERT_TRUE(trickle.Start(Manifest(), flag, 4000000, bench->dir->root()));
     wrapper = {bench->win64 + "/tests/console-break.exe", WinPath(flag)};
-    Ran ran = Update("", "y\n\n", {}, LocalHost(trickle));
+    Ran ran = Update("", "y\n\n", {}, LocalHost(trickle.server));
     EXPECT_EQ(ran.code, 1) << ran.out;
     EXPECT_TRUE(Has(ran, "Download and install this update? Y/N [N]: Cancelled.\nUpdate not installed.\n")) << ran.out;
     EXPECT_TRUE(door.exists("downloading")) << "the break came before the download";
     EXPECT_FALSE(Installed());
     EXPECT_FALSE(door.exists(".grimby-maintenance"));
+}
+
+// A package that keeps coming, just fast enough for every read's time-out:
+// the whole download has a deadline (shortened here) and the run ends.
+TEST_F(UpdateUnderWine, ADripFedPackageMeetsTheDownloadDeadline)
+{
+    TrickleHub trickle;
+    ASSERT_TRUE(trickle.Start(Manifest(), door.path("downloading"), 40000000, bench->dir->root()));
+    Ran ran = Update("", "y\n\n", {{"GRIMBY_UPDATE_TEST_DEADLINE_MS", "5000"}}, LocalHost(trickle.server));
+    EXPECT_EQ(ran.code, 1) << ran.out;
+    EXPECT_TRUE(Has(ran, "Download failed (HTTP 200, Windows 1460).\nUpdate not installed.\n")) << ran.out;
+    EXPECT_FALSE(Installed());
+}
+
+// Between the package's check and its start, another program tries to
+// change, move, replace and delete it: each is refused, the directory it
+// sits in admits this account only, and the checked installer is what runs.
+TEST_F(UpdateUnderWine, ThePackageCannotBeSwappedBetweenItsCheckAndItsStart)
+{
+    std::string flag = door.path("checked"), report = door.path("swap.txt"), decoy = door.path("decoy.exe");
+    ASSERT_TRUE(Sh("cp " + bench->win64 + "/tests/console-break.exe " + Quote(decoy)));
+    std::string swapper = Quote(GRIMBY_SOURCE_DIR "/tools/wine-run") + " " +
+                          Quote(bench->win64 + "/tests/swap-package.exe") + " " + Quote(WinPath(flag)) + " " +
+                          Quote(WinPath(report)) + " " + Quote(WinPath(decoy));
+    ASSERT_EQ(HubShell("(" + swapper + " </dev/null >/dev/null 2>&1 &)"), 0);
+    Ran ran = Update("", "y\n\n", {{"GRIMBY_UPDATE_TEST_PAUSE", WinPath(flag)}});
+    EXPECT_EQ(ran.code, 0) << ran.out;
+    EXPECT_TRUE(Has(ran, "Update to 2.0.10 complete.\n")) << ran.out;
+    EXPECT_EQ(door.read("swap.txt"),
+              "write: refused\nrename: refused\nreplace: refused\ndelete: refused\ndirectory: owner-only\n");
+    EXPECT_NE(door.read("stand-in-installer.log").find("--update"), std::string::npos);
+}
+
+// Something left in the work directory keeps it from going: the run says
+// so and where, instead of leaving it behind unmentioned.
+TEST_F(UpdateUnderWine, AWorkDirectoryThatStaysIsNamed)
+{
+    std::string flag = door.path("checked");
+    std::vector<std::string> before = WorkDirs();
+    // Until the run pauses, then a file of someone else's in its directory.
+    std::string planter = "for i in $(seq 600); do [ -e " + Quote(flag) + " ] && break; sleep 0.1; done; " +
+                          "for d in " + Quote(bench->temp_dir) + "/[Gg][Uu][Pp]*; do touch \"$d/left.tmp\"; done; rm -f " +
+                          Quote(flag);
+    ASSERT_EQ(HubShell("(" + planter + ") </dev/null >/dev/null 2>&1 &"), 0);
+    work_dir_may_stay = true;
+    Ran ran = Update("", "y\n\n", {{"GRIMBY_UPDATE_TEST_PAUSE", WinPath(flag)}});
+    std::vector<std::string> after = WorkDirs();
+    for (const std::string &name : after)
+        if (std::find(before.begin(), before.end(), name) == before.end())
+            HubShell("rm -rf " + Quote(bench->temp_dir + "/" + name));
+    EXPECT_EQ(ran.code, 0) << ran.out;
+    EXPECT_TRUE(Has(ran, "Update to 2.0.10 complete.\nCould not remove ")) << ran.out;
+    EXPECT_TRUE(Has(ran, "GUP")) << ran.out;
+    EXPECT_TRUE(Has(ran, "; delete it by hand.\nPress Enter to close.")) << ran.out;
 }
 
 // The wire: a server that redirects, one whose certificate this prefix
