@@ -16,6 +16,12 @@
 #   ./dev.sh deb                  build the Debian packages grimby and
 #                                 grimby-hub into build/deb/ and check them
 #                                 with lintian
+#   ./dev.sh release              build the Windows release into dist/: the
+#                                 installer with every file inside and the
+#                                 zip; needs GRIMBY_RELEASE_PUBKEY, the
+#                                 publisher's public key (DER)
+#   ./dev.sh release --test-key   the same with a throw-away key, for tests:
+#                                 every name says TESTKEY
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -33,6 +39,7 @@ WINDOWS_TEST_PACKAGES=(wine wine64 fonts-wine xvfb openbox xdotool imagemagick x
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 DEB_PACKAGES=(debhelper dpkg-dev lintian)
 DEB_TEST_PACKAGES=(adduser systemd)   # the hub package's user; systemd-analyze
+RELEASE_PACKAGES=(zip)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -76,19 +83,63 @@ preset_packages() {
     native)       echo "${BASE_PACKAGES[@]} ${NATIVE_PACKAGES[@]} ${NATIVE_TEST_PACKAGES[@]}" ;;
     release)      echo "${BASE_PACKAGES[@]} ${NATIVE_PACKAGES[@]}" ;;
     bench)        echo "${BASE_PACKAGES[@]} ${NATIVE_PACKAGES[@]} ${BENCH_PACKAGES[@]}" ;;
-    win64|win32)  echo "${BASE_PACKAGES[@]} ${WINDOWS_PACKAGES[@]}" ;;
+    win64|win32|win64-release|win32-release)
+                  echo "${BASE_PACKAGES[@]} ${WINDOWS_PACKAGES[@]}" ;;
     fuzz)         echo "${BASE_PACKAGES[@]} ${NATIVE_PACKAGES[@]} ${FUZZ_PACKAGES[@]}" ;;
-    *) echo "dev.sh: unknown preset '$1' (native, release, bench, win64, win32, fuzz)" >&2; exit 2 ;;
+    *) echo "dev.sh: unknown preset '$1' (native, release, bench, win64, win32, fuzz, win64-release, win32-release)" >&2; exit 2 ;;
   esac
 }
 
 build() {
-  local list packages
-  list=$(preset_packages "$1") || exit 2
+  local list packages preset="$1"
+  shift
+  list=$(preset_packages "$preset") || exit 2
   read -r -a packages <<<"$list"
   ensure_packages "${packages[@]}"
-  cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1"
+  cmake --preset "$preset" "$@" >/dev/null
+  cmake --build --preset "$preset"
+}
+
+# The Windows release from this tree: the 64-bit programs, then the 32-bit
+# updater and the installer that carries them all, then the zip a BBS
+# lists (FILE_ID.DIZ at its root). A release for sysops is signed for
+# with the publisher's key only; an updater trusting any other key could
+# never be given a real release again, since no release replaces it.
+cmd_release() {
+  local key="${GRIMBY_RELEASE_PUBKEY:-}" key_args tag=""
+  if [ "${1:-}" = "--test-key" ]; then
+    key_args=(-DGRIMBY_RELEASE_PUBKEY= -DGRIMBY_RELEASE_TEST_KEY=ON)
+    tag="-TESTKEY"
+  elif [ -n "${1:-}" ]; then
+    sed -n '2,24p' "$0"; exit 2
+  elif [ -z "$key" ] || [ ! -f "$key" ]; then
+    echo "dev.sh: a release needs the publisher's release-signing public key: set" >&2
+    echo "  GRIMBY_RELEASE_PUBKEY=/path/to/release-public.der (see docs/updates.md)," >&2
+    echo "  or make a release for tests only with: ./dev.sh release --test-key" >&2
+    exit 2
+  else
+    key_args=(-DGRIMBY_RELEASE_PUBKEY="$(realpath "$key")" -DGRIMBY_RELEASE_TEST_KEY=OFF)
+  fi
+  ensure_packages "${RELEASE_PACKAGES[@]}"
+  build win64-release "${key_args[@]}"
+  build win32-release "${key_args[@]}"
+  local version setup=build/win32-release/setup/GRIMBY-SETUP.exe
+  version=$(head -n 1 release/release.version)
+  local name="GRIMBY-SETUP-$version$tag.exe" zip="grimby-$version$tag-windows.zip"
+  local diz=release/FILE_ID.DIZ
+  [ -n "$tag" ] && diz=build/win32-release/setup/release/FILE_ID.DIZ
+  rm -rf dist/stage && mkdir -p dist/stage
+  cp "$setup" "dist/$name"
+  cp "$setup" dist/stage/GRIMBY-SETUP.exe
+  cp "$diz" dist/stage/FILE_ID.DIZ
+  cp release/README.md dist/stage/README.md
+  rm -f "dist/$zip"
+  (cd dist/stage && zip -q -X "../$zip" FILE_ID.DIZ GRIMBY-SETUP.exe README.md)
+  rm -rf dist/stage
+  echo "dev.sh: dist/$name ($(stat -c %s "dist/$name") bytes)"
+  echo "dev.sh: dist/$zip ($(stat -c %s "dist/$zip") bytes)"
+  [ -n "$tag" ] && echo "dev.sh: a TEST release: its updater trusts a throw-away key; never give it to a BBS"
+  return 0
 }
 
 # A virtual display with a window manager for the Windows windows (without
@@ -269,5 +320,6 @@ case "${1:-}" in
   network) shift; cmd_network "$@" ;;
   build) build "${2:?preset}" ;;
   deb) cmd_deb ;;
-  *) sed -n '2,18p' "$0"; exit 2 ;;
+  release) shift; cmd_release "$@" ;;
+  *) sed -n '2,24p' "$0"; exit 2 ;;
 esac

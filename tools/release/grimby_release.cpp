@@ -99,6 +99,16 @@ int Fail(const char *what, const std::string &detail = "")
     return 1;
 }
 
+// An installer built with a throw-away key carries an updater that trusts
+// it: once installed, no BBS could be updated by a real release again.
+const char kTestKeyRefused[] =
+    "the package was built with a test release key; make the release with ./dev.sh release and the publisher's key";
+
+bool CarriesTestKey(const std::string &package)
+{
+    return package.find(UPDATE_TEST_KEY_MARK) != std::string::npos;
+}
+
 EVP_PKEY *LoadPrivateKey(const char *path)
 {
     BIO *bio = nullptr;
@@ -162,6 +172,9 @@ int Verify(const std::string &dir, const std::string &key_der, const std::string
     std::string package = dir + "/packages/" + manifest.package_name;
     if (!update_package_ok(package.c_str(), manifest.size, manifest.sha256))
         return Fail("the package does not match the manifest's size and sha256", package);
+    std::string bytes;
+    if (!ReadFile(package, &bytes, UPDATE_PACKAGE_MAX)) return Fail("cannot read the package", package);
+    if (CarriesTestKey(bytes)) return Fail(kTestKeyRefused, package);
     printf("grimby-release: %s verified: %s (%lu bytes)\n", manifest.version, manifest.url, manifest.size);
     return 0;
 }
@@ -208,6 +221,7 @@ int main(int argc, char **argv)
     std::string bytes;
     if (!ReadFile(package, &bytes, UPDATE_PACKAGE_MAX) || bytes.empty())
         return Fail("the package must be a readable file of 1 byte to 100 MiB", package);
+    if (CarriesTestKey(bytes)) return Fail(kTestKeyRefused, package);
     EVP_PKEY *key = LoadPrivateKey(key_path);
     if (!key) return Fail("no RSA-3072 private key", key_path ? key_path : "GRIMBY_RELEASE_KEY is empty or not one");
 

@@ -82,6 +82,40 @@ TEST(GrimbyRelease, RefusesWhatTheUpdaterWouldRefuse)
               0);
 }
 
+// A package whose updater trusts a throw-away key would lock every BBS that
+// installs it out of real releases: it is never published or verified.
+TEST(GrimbyRelease, RefusesAPackageBuiltWithATestKey)
+{
+    TestDir dir;
+    std::string marked = std::string(5000, 'p') + "GRIMBY TEST RELEASE KEY - NOT FOR DISTRIBUTION" + "MZ";
+    std::string package = dir.write("GRIMBY-SETUP.exe", marked);
+    std::string out = dir.mkdir("out");
+    EXPECT_NE(Tool("--package '" + package + "' --key " + kKey + ".pem --host localhost:1 --version 2.0.1 --notes x '" +
+                   out + "'"),
+              0);
+    EXPECT_FALSE(dir.exists("out/packages/GRIMBY-SETUP-2.0.1.exe"));
+
+    // Published by other means, signed with the right key: --verify says no.
+    std::string clean = dir.write("clean.exe", std::string(marked.size(), 'p'));
+    ASSERT_EQ(Tool("--package '" + clean + "' --key " + kKey + ".pem --host localhost:1 --version 2.0.1 --notes x '" +
+                   out + "'"),
+              0);
+    std::string verify = "--verify '" + out + "' --public-key " + kKey + ".der --host localhost:1";
+    ASSERT_EQ(Tool(verify), 0);
+    std::string served = dir.path("out/packages/GRIMBY-SETUP-2.0.1.exe");
+    ASSERT_TRUE(TestWriteFile(served, marked));
+    std::string manifest = dir.read("out/grimby/windows-x64.txt");
+    std::string sha = "sha256=";
+    size_t at = manifest.find(sha) + sha.size();
+    ASSERT_EQ(HubShell("sha256sum '" + served + "' | cut -c1-64 >'" + dir.path("sum") + "'"), 0);
+    manifest.replace(at, 64, dir.read("sum").substr(0, 64));
+    dir.write("out/grimby/windows-x64.txt", manifest);
+    ASSERT_EQ(HubShell("openssl dgst -sha256 -sign " + kKey + ".pem -out '" + dir.path("out/grimby/windows-x64.sig") +
+                       "' '" + dir.path("out/grimby/windows-x64.txt") + "'"),
+              0);
+    EXPECT_NE(Tool(verify), 0);
+}
+
 // Someone who can write in the release directory plants links where the
 // publisher writes: at a temporary name it might use, and in place of
 // grimby/. Neither is written through.
