@@ -30,7 +30,7 @@ cd "$(dirname "$0")"
 # 32-bit program, so Wine's 32-bit half is never installed; the 32-bit
 # programs are built by the win32 preset and checked without running them.
 BASE_PACKAGES=(cmake ninja-build pkg-config)
-NATIVE_PACKAGES=(g++ libgtest-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev
+NATIVE_PACKAGES=(g++ libgtest-dev libcurl4-openssl-dev libcpp-httplib-dev libboost-dev libssl-dev
                  libsqlite3-dev openssl ca-certificates)
 NATIVE_TEST_PACKAGES=(ansilove inetutils-telnet tmux curl)
 BENCH_PACKAGES=(nginx)   # the hub benchmark's yardstick

@@ -61,9 +61,8 @@ bool ReadInt(const cj_doc *doc, const char *key, int *out, int low, int high, st
 const char *const kKeys[] = {
     "listen", "port", "certificate", "key", "database", "release_dir", "port_file", "threads",
     "max_queued", "max_connections", "max_connections_per_address", "max_connections_per_net64",
-    "request_deadline_ms", "time_window",
-    "presence", "enroll_per_hour", "messages_per_10s", "board_rows", "board_rows_per_bbs",
-    "log_every_request",
+    "request_deadline_ms", "time_window", "presence", "enroll_per_hour", "messages_per_10s",
+    "board_rows", "board_rows_per_bbs", "log_every_request",
 };
 
 bool KnownKeys(const cj_doc *doc, std::string *error)
@@ -235,8 +234,10 @@ int hub_config_load(const char *path, HubConfig *config, std::string *error)
          ReadString(doc, "port_file", &port_file, false, error) &&
          ReadInt(doc, "threads", &config->threads, 1, 1024, error) &&
          ReadInt(doc, "max_queued", &config->max_queued, 1, 100000, error) &&
+         ReadInt(doc, "max_connections", &config->max_connections, 1, 1000000, error) &&
          ReadInt(doc, "max_connections_per_address", &config->max_per_address, 1, 100000,
                  error) &&
+         ReadInt(doc, "max_connections_per_net64", &config->max_per_net64, 1, 100000, error) &&
          ReadInt(doc, "request_deadline_ms", &config->request_deadline_ms, 100, 600000, error) &&
          ReadInt(doc, "time_window", &config->time_window, 1, 3600, error) &&
          ReadInt(doc, "presence", &config->presence, 1, 3600, error) &&

@@ -14,11 +14,11 @@ struct HubConfig {
     std::string database;               /* SQLite file */
     std::string release_dir;            /* holds grimby/ and packages/ */
     std::string port_file;              /* optional: the bound port is written here */
-    int threads = 32;                   /* connections served at once */
-    int max_queued = 512;               /* accepted connections waiting for a thread */
-    int max_per_address = 8;            /* connections from one address at once; keep it
-                                           well below threads, so one address cannot
-                                           hold every thread */
+    int threads = 32;                   /* whole requests handled at once */
+    int max_queued = 512;               /* whole requests waiting for a thread */
+    int max_connections = 4096;         /* open connections in total */
+    int max_per_address = 8;            /* open connections from one address */
+    int max_per_net64 = 32;             /* open connections from one IPv6 /64 */
     int request_deadline_ms = 10000;    /* handshake, headers and body together */
     int time_window = 300;              /* seconds a signed timestamp may be off */
     int presence = 30;                  /* seconds a chat session stays present */

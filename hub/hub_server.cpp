@@ -1,42 +1,66 @@
-/* hub_server.cpp -- grimby-hub's HTTPS front. cpp-httplib (Debian's build,
- * with OpenSSL) carries HTTP and TLS so that no protocol parsing is ours;
- * the endpoints are hub_api's, reached through a thin adapter. What the library
- * lacks -- a deadline for a whole request, limits per address, a bounded
- * queue -- is added here around it: the library runs each connection on a
- * thread of our queue, and the TLS handshake tells us the socket. */
+/* hub_server.cpp -- grimby-hub's network front: accepting, TLS, reading
+ * requests, connection caps and writing replies; the endpoints are
+ * hub_api's.
+ *
+ * Boost.Asio and Boost.Beast (Debian's libboost-dev, header-only) carry it.
+ * Asio's epoll reactor holds a connection that is still handshaking or
+ * sending its request as a few kilobytes of state, not a thread, so slow
+ * clients cost memory only; Beast's HTTP/1.1 parser counts a body however
+ * it is framed (chunked too) against the limit before it keeps a byte, so
+ * no protocol parsing is ours. We chose them over libevent's HTTP server
+ * because they show us each connection at accept (for the caps) and each
+ * request at its header (for 411/413/415 before the body), which that
+ * server hides, and over h2o for Debian's long-kept, widely used build.
+ * Whole requests go to a fixed pool of worker threads running
+ * hub_api_handle (which may wait on the database); their replies are
+ * written back on the event loop. */
 #include "hub_server.h"
 
-#include <ctype.h>
 #include <fcntl.h>
-#include <httplib.h>
-#include <openssl/crypto.h>
-#include <openssl/hmac.h>
 #include <openssl/ssl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/random.h>
+#include <strings.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
-#include <arpa/inet.h>
+
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <list>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "hub_api.h"
 #include "hub_db.h"
 
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using boost::system::error_code;
+
 namespace {
+
+const size_t kHeaderBytes = 65536;  // request line and headers together
+const size_t kBodyBytes = 2048;     // the protocol's limit, however the body is sent
+const size_t kTargetBytes = 8192;
+const int kKeepAliveRequests = 100;
+const size_t kDrainBytes = 4u << 20; // read and dropped after an early refusal
 
 uint64_t MonoMs()
 {
@@ -46,178 +70,142 @@ uint64_t MonoMs()
 }
 
 const HubConfig *gConfig;
-HubDb *gDb;
+asio::io_context *gIo;
+std::atomic<bool> gStopping{false};
 
+/* ---- what the front saw, logged at a bounded rate ---- */
 
-/* ---- the connection guard ---- */
+// A flood of refused connections or failed handshakes must not become a
+// flood of log lines: each kind writes its first lines of a minute one by
+// one and then only counts; the count is written when the minute ends.
+enum FrontEvent { FE_REFUSED, FE_DEADLINE, FE_HANDSHAKE, FE_MALFORMED, FE_KINDS };
+const char *const kEventNames[FE_KINDS] = {"refused connections", "requests past the deadline",
+                                           "failed TLS handshakes", "malformed requests"};
+const int kEventLinesPerMinute = 20;
 
-struct Slot {
-    int fd = -1;           // our duplicate of the connection's socket
-    uint64_t deadline = 0; // 0: none running
-    std::string peer;
+struct EventCount {
+    int logged = 0;
+    long held = 0;   // not logged one by one this minute
+    long total = 0;  // since the start
 };
+std::mutex gEventLock;
+EventCount gEvents[FE_KINDS];
 
-struct Conn {
-    int slot = -1;
-    bool registered = false;
-    bool shed = false;
-    uint64_t start = 0;
-    uint64_t bytes = 0;      // TLS record bytes before the headers ended
-    bool reading = true;     // the headers are still being read
-    std::string peer;
-    std::string bbs;
-    bool routine = false;
-};
-
-// The library caps each header line but not their number, and keeps them
-// all: without a cap on the whole a client could fill memory within the
-// deadline. (A body beyond 2,048 bytes is refused with 413 and discarded
-// unread into memory.)
-const uint64_t kHeaderBytes = 65536;
-
-thread_local Conn tConn;
-
-std::mutex gGuardLock;
-std::vector<Slot> gSlots;
-std::map<std::string, int> gPerAddress;
-std::atomic<bool> gWatchStop{false};
-
-// On the connection's own thread, as its TLS handshake starts. The socket
-// is duplicated so that the watchdog's shutdown can never hit a number
-// the library has closed and the kernel handed to someone else.
-void ConnStart(const SSL *ssl)
+void Event(FrontEvent kind, const std::string &peer, const std::string &what, int status)
 {
-    if (tConn.registered || tConn.slot < 0) return;
-    int fd = SSL_get_fd(ssl);
-    if (fd < 0) return;
-    tConn.registered = true;
-    tConn.start = MonoMs();
-    char peer[INET6_ADDRSTRLEN] = "?";
-    struct sockaddr_storage addr;
-    socklen_t length = sizeof addr;
-    if (getpeername(fd, (struct sockaddr *)&addr, &length) == 0) {
-        if (addr.ss_family == AF_INET)
-            inet_ntop(AF_INET, &((struct sockaddr_in *)&addr)->sin_addr, peer, sizeof peer);
-        else if (addr.ss_family == AF_INET6)
-            inet_ntop(AF_INET6, &((struct sockaddr_in6 *)&addr)->sin6_addr, peer, sizeof peer);
-    }
-    tConn.peer = peer;
-    bool refused;
+    bool write;
     {
-        std::lock_guard<std::mutex> hold(gGuardLock);
-        Slot &slot = gSlots[(size_t)tConn.slot];
-        slot.fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        slot.deadline = tConn.start + (uint64_t)gConfig->request_deadline_ms;
-        slot.peer = peer;
-        int count = ++gPerAddress[tConn.peer];
-        refused = tConn.shed || count > gConfig->max_per_address;
-        if (refused) {
-            if (slot.fd >= 0) shutdown(slot.fd, SHUT_RDWR);
-            slot.deadline = 0;
+        std::lock_guard<std::mutex> hold(gEventLock);
+        EventCount &e = gEvents[kind];
+        e.total++;
+        write = e.logged < kEventLinesPerMinute;
+        if (write) e.logged++;
+        else e.held++;
+    }
+    if (write) hub_log_event(peer.c_str(), what.c_str(), status);
+}
+
+void EventMinute()
+{
+    long held[FE_KINDS];
+    {
+        std::lock_guard<std::mutex> hold(gEventLock);
+        for (int k = 0; k < FE_KINDS; k++) {
+            held[k] = gEvents[k].held;
+            gEvents[k].held = 0;
+            gEvents[k].logged = 0;
         }
     }
-    // Logged outside the lock: a slow log must not hold up other connections.
-    if (refused)
-        hub_log_event(peer, tConn.shed ? "(queue full)" : "(too many connections)", 503);
-}
-
-void ConnEnd()
-{
-    if (!tConn.registered) return;
-    std::lock_guard<std::mutex> hold(gGuardLock);
-    Slot &slot = gSlots[(size_t)tConn.slot];
-    if (slot.fd >= 0) close(slot.fd);
-    slot.fd = -1;
-    slot.deadline = 0;
-    auto found = gPerAddress.find(tConn.peer);
-    if (found != gPerAddress.end() && --found->second <= 0) gPerAddress.erase(found);
-}
-
-void SetDeadline(uint64_t deadline)
-{
-    if (!tConn.registered) return;
-    std::lock_guard<std::mutex> hold(gGuardLock);
-    gSlots[(size_t)tConn.slot].deadline = deadline;
-}
-
-// A handler runs: the request is read, and its deadline does not apply
-// to the reply.
-void RequestRead() { SetDeadline(0); }
-
-// Every TLS record the client sends passes here, on the connection's thread.
-void MessageCallback(int write_p, int, int content_type, const void *buf, size_t len, SSL *,
-                     void *)
-{
-    if (write_p || content_type != SSL3_RT_HEADER || len < 5 || !tConn.registered ||
-        !tConn.reading)
-        return;
-    const unsigned char *header = (const unsigned char *)buf;
-    tConn.bytes += (uint64_t)(header[3] << 8 | header[4]);
-    if (tConn.bytes <= kHeaderBytes) return;
-    tConn.reading = false;
-    hub_log_event(tConn.peer.c_str(), "(headers too large)", 413);
-    std::lock_guard<std::mutex> hold(gGuardLock);
-    Slot &slot = gSlots[(size_t)tConn.slot];
-    if (slot.fd >= 0) shutdown(slot.fd, SHUT_RDWR);
-    slot.deadline = 0;
-}
-
-// The first state change of the handshake comes before the first byte is
-// read, so a client that sends nothing is under the deadline too.
-void InfoCallback(const SSL *ssl, int where, int)
-{
-    if (where & (SSL_CB_HANDSHAKE_START | SSL_CB_LOOP)) ConnStart(ssl);
-}
-
-void Watchdog()
-{
-    while (!gWatchStop) {
-        usleep(50 * 1000);
-        uint64_t now = MonoMs();
-        std::vector<std::string> cut;
-        {
-            std::lock_guard<std::mutex> hold(gGuardLock);
-            for (Slot &slot : gSlots)
-                if (slot.fd >= 0 && slot.deadline && now >= slot.deadline) {
-                    shutdown(slot.fd, SHUT_RDWR);
-                    slot.deadline = 0;
-                    cut.push_back(slot.peer);
-                }
+    for (int k = 0; k < FE_KINDS; k++)
+        if (held[k]) {
+            std::string what = "(" + std::to_string(held[k]) + " more " + kEventNames[k] +
+                               " in the last minute)";
+            hub_log_event("-", what.c_str(), 0);
         }
-        for (const std::string &peer : cut)
-            hub_log_event(peer.c_str(), "(request deadline passed)", 408);
-    }
 }
 
-// Fixed threads and a bounded queue. A connection that finds the queue
-// full is run on the accepting thread only to be closed at once, since
-// each queued job owns its socket and must run to close it.
-class HubQueue : public httplib::TaskQueue {
+/* ---- connection caps ---- */
+
+std::mutex gCapLock;
+int gConnections;
+std::unordered_map<std::string, int> gPerAddress, gPerNet;
+
+// An IPv6 client is counted per address and per /64 as well: one /64
+// holds more addresses than any cap per address can count.
+struct Peer {
+    std::string address, net;  // net: the /64, for IPv6 only
+};
+
+Peer PeerOf(const tcp::endpoint &endpoint)
+{
+    Peer p;
+    asio::ip::address a = endpoint.address();
+    if (a.is_v6() && a.to_v6().is_v4_mapped())
+        a = asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6());
+    p.address = a.to_string();
+    if (a.is_v6()) {
+        asio::ip::address_v6::bytes_type bytes = a.to_v6().to_bytes();
+        for (size_t i = 8; i < 16; i++) bytes[i] = 0;
+        p.net = asio::ip::address_v6(bytes).to_string() + "/64";
+    }
+    return p;
+}
+
+void Uncount(std::unordered_map<std::string, int> &map, const std::string &key)
+{
+    auto found = map.find(key);
+    if (found != map.end() && --found->second <= 0) map.erase(found);
+}
+
+// Counts the connection in, or returns why it is refused.
+const char *Admit(const Peer &p)
+{
+    std::lock_guard<std::mutex> hold(gCapLock);
+    if (gConnections >= gConfig->max_connections) return "(connection cap reached)";
+    auto address = gPerAddress.find(p.address);
+    if (address != gPerAddress.end() && address->second >= gConfig->max_per_address)
+        return "(too many connections)";
+    if (!p.net.empty()) {
+        auto net = gPerNet.find(p.net);
+        if (net != gPerNet.end() && net->second >= gConfig->max_per_net64)
+            return "(too many connections from one /64)";
+        gPerNet[p.net]++;
+    }
+    gPerAddress[p.address]++;
+    gConnections++;
+    return nullptr;
+}
+
+void Leave(const Peer &p)
+{
+    std::lock_guard<std::mutex> hold(gCapLock);
+    gConnections--;
+    Uncount(gPerAddress, p.address);
+    if (!p.net.empty()) Uncount(gPerNet, p.net);
+}
+
+/* ---- the worker pool ---- */
+
+// Fixed threads and a bounded queue of whole requests: a request that
+// finds the queue full gets 503 at once instead of waiting without end.
+class WorkerPool {
 public:
-    HubQueue(size_t threads, size_t max_queued) : max_queued_(max_queued)
+    WorkerPool(int threads, size_t max_queued) : max_queued_(max_queued)
     {
-        for (size_t i = 0; i < threads; i++) threads_.emplace_back([this, i] { Work(i); });
+        for (int i = 0; i < threads; i++) threads_.emplace_back([this] { Work(); });
     }
 
-    void enqueue(std::function<void()> fn) override
+    bool Submit(std::function<void()> job)
     {
-        std::unique_lock<std::mutex> hold(lock_);
-        if (jobs_.size() >= max_queued_) {
-            hold.unlock();
-            tConn = Conn();
-            tConn.slot = (int)threads_.size();
-            tConn.shed = true;
-            fn();
-            ConnEnd();
-            return;
-        }
-        jobs_.push_back(std::move(fn));
+        std::lock_guard<std::mutex> hold(lock_);
+        if (jobs_.size() >= max_queued_) return false;
+        jobs_.push_back(std::move(job));
         wake_.notify_one();
+        return true;
     }
 
-    // Waiting connections are still served: each was accepted, and the
-    // library stops accepting before it shuts the queue down.
-    void shutdown() override
+    // Runs what is queued, then ends the threads.
+    void Stop()
     {
         {
             std::lock_guard<std::mutex> hold(lock_);
@@ -228,21 +216,18 @@ public:
     }
 
 private:
-    void Work(size_t index)
+    void Work()
     {
         for (;;) {
-            std::function<void()> fn;
+            std::function<void()> job;
             {
                 std::unique_lock<std::mutex> hold(lock_);
                 wake_.wait(hold, [this] { return stopping_ || !jobs_.empty(); });
                 if (jobs_.empty()) return;
-                fn = std::move(jobs_.front());
+                job = std::move(jobs_.front());
                 jobs_.pop_front();
             }
-            tConn = Conn();
-            tConn.slot = (int)index;
-            fn();
-            ConnEnd();
+            job();
         }
     }
 
@@ -253,197 +238,503 @@ private:
     std::deque<std::function<void()>> jobs_;
     bool stopping_ = false;
 };
-/* ---- the adapter to the endpoints ---- */
 
-void Serve(const httplib::Request &req, httplib::Response &res)
+WorkerPool *gWorkers;
+
+/* ---- the Date header ---- */
+
+std::string HttpDate()
 {
-    RequestRead();
-    HubRequest in;
-    in.method = req.method;
-    in.path = req.path;
-    in.peer = req.remote_addr;
-    in.body = req.body;
-    for (const auto &h : req.headers) in.headers.emplace_back(h.first, h.second);
-    HubResponse out;
-    hub_api_handle(in, &out);
-    tConn.bbs = out.bbs;
-    tConn.routine = out.routine;
-    res.status = out.status;
-    for (const auto &h : out.headers) res.set_header(h.first, h.second);
-    if (out.file_fd < 0) {
-        if (!out.content_type.empty()) res.set_content(out.body, out.content_type);
-        return;
-    }
-    int fd = out.file_fd;
-    // A slow reader gets time in proportion to the file (8 KB/s at least).
-    SetDeadline(MonoMs() + (uint64_t)gConfig->request_deadline_ms + (uint64_t)out.file_size / 8);
-    res.set_content_provider(
-        (size_t)out.file_size, out.content_type.c_str(),
-        [fd](size_t offset, size_t length, httplib::DataSink &sink) {
-            char buffer[65536];
-            size_t want = length < sizeof buffer ? length : sizeof buffer;
-            ssize_t n = pread(fd, buffer, want, (off_t)offset);
-            if (n <= 0) return false;
-            return sink.write(buffer, (size_t)n);
-        },
-        [fd](bool) { close(fd); });
+    char text[64];
+    time_t t = time(nullptr);
+    struct tm tm;
+    gmtime_r(&t, &tm);
+    strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    return text;
 }
 
+/* ---- one connection ---- */
 
-// The library listens with a backlog of 5: a burst of callers, or a flood,
-// would fill it at once and every further SYN would wait a second for its
-// retry. The listening socket is the library's, so it is reached here.
-class HubServer : public httplib::SSLServer {
+class Conn;
+std::mutex gConnLock;
+std::list<std::weak_ptr<Conn>> gConns;
+
+class Conn : public std::enable_shared_from_this<Conn> {
 public:
-    using httplib::SSLServer::SSLServer;
-    bool Backlog(int backlog) { return ::listen(svr_sock_, backlog) == 0; }
+    Conn(tcp::socket socket, asio::ssl::context &tls, const Peer &peer)
+        : stream_(std::move(socket), tls), peer_(peer)
+    {
+    }
+
+    ~Conn()
+    {
+        {
+            std::lock_guard<std::mutex> hold(gConnLock);
+            gConns.erase(self_);
+        }
+        Leave(peer_);
+    }
+
+    void Start()
+    {
+        {
+            std::lock_guard<std::mutex> hold(gConnLock);
+            self_ = gConns.insert(gConns.end(), weak_from_this());
+        }
+        request_start_ = MonoMs();
+        Deadline(gConfig->request_deadline_ms);
+        stream_.async_handshake(asio::ssl::stream_base::server,
+                                [self = shared_from_this()](error_code ec) {
+                                    self->OnHandshake(ec);
+                                });
+    }
+
+    // At stop: a connection with no request under way is closed; one
+    // whose request is arriving is served first.
+    void StopIfIdle()
+    {
+        asio::post(stream_.get_executor(), [self = shared_from_this()] {
+            if (self->state_ == kHandshake || (self->state_ == kHeader && self->buffer_.size() == 0))
+                beast::get_lowest_layer(self->stream_).close();
+        });
+    }
+
+private:
+    void Deadline(uint64_t ms)
+    {
+        beast::get_lowest_layer(stream_).expires_after(std::chrono::milliseconds(ms));
+    }
+
+    void OnHandshake(error_code ec)
+    {
+        if (ec) {
+            if (ec == beast::error::timeout)
+                Event(FE_DEADLINE, peer_.address, "(request deadline passed)", 408);
+            else if (ec != asio::error::eof && ec != asio::error::connection_reset &&
+                     ec != asio::error::operation_aborted)
+                Event(FE_HANDSHAKE, peer_.address,
+                      "(TLS handshake failed: " + ec.message() + ")", 0);
+            return;
+        }
+        ReadHeader();
+    }
+
+    void ReadHeader()
+    {
+        state_ = kHeader;
+        parser_.reset(new http::request_parser<http::string_body>());
+        parser_->header_limit(kHeaderBytes);
+        parser_->body_limit(kBodyBytes);
+        http::async_read_header(stream_, buffer_, *parser_,
+                                [self = shared_from_this()](error_code ec, size_t) {
+                                    self->OnHeader(ec);
+                                });
+    }
+
+    // Whatever ended a read that did not give a whole request.
+    void ReadFailed(error_code ec)
+    {
+        if (ec == beast::error::timeout) {
+            Event(FE_DEADLINE, peer_.address, "(request deadline passed)", 408);
+        } else if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
+            Event(FE_MALFORMED, peer_.address, "(headers too large)", 413);
+        } else if (ec == http::error::body_limit) {
+            Refuse(413, "(body too large)");
+        } else if (ec == http::error::end_of_stream || ec == asio::error::eof ||
+                   ec == asio::error::operation_aborted || ec == asio::error::connection_reset ||
+                   ec == asio::ssl::error::stream_truncated || ec == http::error::partial_message) {
+            // the client went away
+        } else if (ec.category() == http::make_error_code(http::error::bad_target).category()) {
+            Refuse(400, "(malformed request)");
+        }
+    }
+
+    void OnHeader(error_code ec)
+    {
+        state_ = kBusy;
+        if (ec) {
+            ReadFailed(ec);
+            return;
+        }
+        if (!request_start_) request_start_ = MonoMs();
+        const http::request<http::string_body> &req = parser_->get();
+        if (req.target().size() > kTargetBytes) {
+            Refuse(414, "(request line too long)");
+            return;
+        }
+        auto encoding = req.find(http::field::content_encoding);
+        if (encoding != req.end() && !beast::iequals(encoding->value(), "identity")) {
+            Refuse(415, "(body with a Content-Encoding)");
+            return;
+        }
+        // "gzip, chunked" would hand the handlers packed bytes.
+        auto transfer = req.find(http::field::transfer_encoding);
+        if (transfer != req.end() && !beast::iequals(transfer->value(), "chunked")) {
+            Refuse(415, "(body with a transfer coding)");
+            return;
+        }
+        boost::optional<uint64_t> length = parser_->content_length();
+        if (req.method() == http::verb::post && !parser_->chunked() && !length) {
+            Refuse(411, "(body without a length)");
+            return;
+        }
+        if (length && *length > kBodyBytes) {
+            Refuse(413, "(body too large)");
+            return;
+        }
+        auto expect = req.find(http::field::expect);
+        if (expect != req.end() && beast::iequals(expect->value(), "100-continue") &&
+            !parser_->is_done()) {
+            auto head = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
+            http::async_write(stream_, *head,
+                              [self = shared_from_this(), head](error_code e, size_t) {
+                                  if (!e) self->ReadBody();
+                              });
+            return;
+        }
+        ReadBody();
+    }
+
+    void ReadBody()
+    {
+        http::async_read(stream_, buffer_, *parser_,
+                         [self = shared_from_this()](error_code ec, size_t) {
+                             if (ec) self->ReadFailed(ec);
+                             else self->Dispatch();
+                         });
+    }
+
+    void Dispatch()
+    {
+        http::request<http::string_body> req = parser_->release();
+        parser_.reset();
+        auto request = std::make_shared<HubRequest>();
+        request->method = std::string(req.method_string());
+        beast::string_view target = req.target();
+        request->path = std::string(target.substr(0, target.find('?')));
+        request->peer = peer_.address;
+        for (const auto &field : req)
+            request->headers.emplace_back(std::string(field.name_string()),
+                                          std::string(field.value()));
+        request->body = std::move(req.body());
+        keep_alive_ = req.keep_alive() && ++served_ < kKeepAliveRequests;
+        // The reply has its own time; the request's deadline is over.
+        beast::get_lowest_layer(stream_).expires_never();
+        uint64_t start = request_start_;
+        request_start_ = 0;
+        auto self = shared_from_this();
+        // Held so that the event loop runs until this reply is written.
+        auto guard = std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(
+            gIo->get_executor());
+        bool queued = gWorkers->Submit([self, request, start, guard] {
+            auto res = std::make_shared<HubResponse>();
+            hub_api_handle(*request, res.get());
+            hub_api_log(*request, *res, MonoMs() - start);
+            bool head = request->method == "HEAD";
+            asio::post(self->stream_.get_executor(),
+                       [self, res, head] { self->Write(*res, head, false); });
+            guard->reset();
+        });
+        if (!queued) {
+            HubResponse busy;
+            hub_api_error(503, &busy);
+            busy.headers.emplace_back("Retry-After", "1");
+            hub_api_log(*request, busy, MonoMs() - start);
+            Write(busy, false, false);
+        }
+    }
+
+    // A request refused from its header: the reply, then the connection
+    // is closed and whatever the client still sends is dropped unread.
+    void Refuse(int status, const char *what)
+    {
+        Event(FE_MALFORMED, peer_.address, what, status);
+        HubResponse res;
+        hub_api_error(status, &res);
+        keep_alive_ = false;
+        Write(res, false, true);
+    }
+
+    template <class Body>
+    void Head(http::response<Body> &out, const HubResponse &res, bool close)
+    {
+        if (!res.content_type.empty()) out.set(http::field::content_type, res.content_type);
+        for (const auto &h : res.headers) out.insert(h.first, h.second);
+        if (out.find(http::field::date) == out.end()) out.set(http::field::date, HttpDate());
+        out.keep_alive(!close);
+    }
+
+    void Write(const HubResponse &res, bool head, bool refused)
+    {
+        bool close = !keep_alive_ || gStopping;
+        uint64_t size = res.file_fd >= 0 ? (uint64_t)res.file_size : res.body.size();
+        // A slow reader gets time in proportion to the reply (8 KB/s at least).
+        Deadline((uint64_t)gConfig->request_deadline_ms + size / 8);
+        auto self = shared_from_this();
+        auto done = [self, close, refused](error_code ec, size_t) {
+            if (ec) return;
+            if (close || refused) self->Close();
+            else {
+                self->Deadline(gConfig->request_deadline_ms);
+                self->ReadHeader();
+            }
+        };
+        if (head || res.file_fd < 0) {
+            if (res.file_fd >= 0) ::close(res.file_fd);
+            auto out = std::make_shared<http::response<http::string_body>>(
+                (http::status)res.status, 11);
+            Head(*out, res, close);
+            if (head) {
+                out->content_length(size);
+                auto serializer = std::make_shared<http::response_serializer<http::string_body>>(*out);
+                http::async_write_header(stream_, *serializer,
+                                         [out, serializer, done](error_code ec, size_t n) { done(ec, n); });
+            } else {
+                out->body() = res.body;
+                out->prepare_payload();
+                http::async_write(stream_, *out,
+                                  [out, done](error_code ec, size_t n) { done(ec, n); });
+            }
+            return;
+        }
+        auto out = std::make_shared<http::response<http::file_body>>((http::status)res.status, 11);
+        Head(*out, res, close);
+        beast::file file;
+        file.native_handle(res.file_fd);
+        error_code ec;
+        out->body().reset(std::move(file), ec);
+        out->prepare_payload();
+        http::async_write(stream_, *out, [out, done](error_code e, size_t n) { done(e, n); });
+    }
+
+    // Ends the connection after a reply: our side's sending is shut, and
+    // what the client still sends (the rest of a refused body) is read and
+    // dropped for a while, so that it reads our reply instead of a reset.
+    void Close()
+    {
+        tcp::socket &socket = beast::get_lowest_layer(stream_).socket();
+        error_code ignored;
+        socket.shutdown(tcp::socket::shutdown_send, ignored);
+        Deadline(2000);
+        Drain();
+    }
+
+    void Drain()
+    {
+        auto scratch = std::make_shared<std::array<char, 16384>>();
+        beast::get_lowest_layer(stream_).async_read_some(
+            asio::buffer(*scratch), [self = shared_from_this(), scratch](error_code ec, size_t n) {
+                self->drained_ += n;
+                if (!ec && self->drained_ < kDrainBytes) self->Drain();
+            });
+    }
+
+    beast::ssl_stream<beast::tcp_stream> stream_;
+    Peer peer_;
+    beast::flat_buffer buffer_{kHeaderBytes + 4096};
+    std::unique_ptr<http::request_parser<http::string_body>> parser_;
+    std::list<std::weak_ptr<Conn>>::iterator self_;
+    uint64_t request_start_ = 0;
+    size_t drained_ = 0;
+    int served_ = 0;
+    bool keep_alive_ = false;
+    enum { kHandshake, kHeader, kBusy } state_ = kHandshake;
 };
 
-/* ---- stopping ---- */
+/* ---- accepting ---- */
 
-std::atomic<bool> gListenDone{false};
+struct Front {
+    asio::io_context *io;
+    tcp::acceptor *acceptor;
+    asio::ssl::context *tls;
+    asio::steady_timer *retry;
+};
+
+void Accept(Front *front)
+{
+    front->acceptor->async_accept(
+        asio::make_strand(*front->io), [front](error_code ec, tcp::socket socket) {
+            if (!front->acceptor->is_open()) return;
+            if (ec) {
+                // Out of descriptors or memory: wait a little rather than spin.
+                front->retry->expires_after(std::chrono::milliseconds(100));
+                front->retry->async_wait([front](error_code e) {
+                    if (!e) Accept(front);
+                });
+                return;
+            }
+            error_code peer_ec;
+            tcp::endpoint endpoint = socket.remote_endpoint(peer_ec);
+            if (!peer_ec) {
+                Peer peer = PeerOf(endpoint);
+                const char *refused = gStopping ? "(stopping)" : Admit(peer);
+                if (refused) {
+                    Event(FE_REFUSED, peer.address, refused, 503);
+                    socket.close(peer_ec);
+                } else {
+                    socket.set_option(tcp::no_delay(true), peer_ec);
+                    std::make_shared<Conn>(std::move(socket), *front->tls, peer)->Start();
+                }
+            }
+            Accept(front);
+        });
+}
+
+void EveryMinute(asio::steady_timer *timer)
+{
+    timer->expires_after(std::chrono::seconds(60));
+    timer->async_wait([timer](error_code ec) {
+        if (ec) return;
+        EventMinute();
+        EveryMinute(timer);
+    });
+}
+
+bool LoadTls(asio::ssl::context &tls, const HubConfig &config)
+{
+    SSL_CTX *ctx = tls.native_handle();
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
+                                 SSL_OP_CIPHER_SERVER_PREFERENCE);
+    // Clients that resume get a ticket; keeping every session in a server
+    // cache costs each new connection an allocation and a periodic sweep.
+    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
+    return SSL_CTX_use_certificate_chain_file(ctx, config.certificate.c_str()) == 1 &&
+           SSL_CTX_use_PrivateKey_file(ctx, config.key.c_str(), SSL_FILETYPE_PEM) == 1 &&
+           SSL_CTX_check_private_key(ctx) == 1;
+}
+
+// Binds without SO_REUSEPORT: a second hub on a port in use must fail at
+// start, not share the port and split the network between two databases.
+bool Listen(tcp::acceptor &acceptor, const HubConfig &config, int *port, std::string *why)
+{
+    error_code ec;
+    asio::ip::address address = asio::ip::make_address(config.listen, ec);
+    if (ec) {
+        *why = "\"" + config.listen + "\" is not an address to listen on";
+        return false;
+    }
+    tcp::endpoint endpoint(address, (unsigned short)config.port);
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec) acceptor.bind(endpoint, ec);
+    if (ec == asio::error::address_in_use) {
+        *why = "the port is in use (is another hub running?)";
+        return false;
+    }
+    if (!ec) acceptor.listen(1024, ec);
+    if (ec) {
+        *why = ec.message();
+        return false;
+    }
+    *port = acceptor.local_endpoint(ec).port();
+    return !ec;
+}
+
+bool WritePortFile(const std::string &path, int port)
+{
+    std::string temp = path + ".tmp";
+    FILE *out = fopen(temp.c_str(), "w");
+    bool ok = out && fprintf(out, "%d\n", port) > 0;
+    if (out) ok = fclose(out) == 0 && ok;
+    return ok && rename(temp.c_str(), path.c_str()) == 0;
+}
 
 }  // namespace
 
 int hub_serve(const HubConfig &config)
 {
     gConfig = &config;
-    // SIGTERM and SIGINT are taken by one thread with sigwait, so every
-    // other thread (the library's included) must have them blocked first.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGTERM);
-    sigaddset(&stop_signals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-    signal(SIGPIPE, SIG_IGN); // a peer gone mid-reply is the write's error, not our end
-
-    std::string error;
-    int replay = 2 * config.time_window + 300;
-    gDb = hub_db_open(config.database.c_str(), replay < 900 ? 900 : replay, &error);
-    if (!gDb) {
-        fprintf(stderr, "grimby-hub: cannot open the database %s: %s.\n",
-                config.database.c_str(), error.c_str());
-        return 1;
+    signal(SIGPIPE, SIG_IGN);  // a peer gone mid-reply is the write's error, not our end
+    // Each held connection is a descriptor: take all the system allows us,
+    // so the connection caps, not the default 1,024, decide who waits.
+    struct rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
     }
+
     struct stat st;
     if (stat(config.release_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         fprintf(stderr, "grimby-hub: the release directory %s does not exist.\n",
                 config.release_dir.c_str());
-        hub_db_close(gDb);
         return 1;
     }
-    hub_api_start(&config, gDb);
-    gSlots.assign((size_t)config.threads + 1, Slot());
-
-    HubServer server([&config](SSL_CTX &ctx) {
-        SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION);
-        SSL_CTX_set_options(&ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
-                                      SSL_OP_CIPHER_SERVER_PREFERENCE);
-        SSL_CTX_set_info_callback(&ctx, InfoCallback);
-        SSL_CTX_set_msg_callback(&ctx, MessageCallback);
-        // Clients that resume get a ticket; keeping every session in a server
-        // cache costs each new connection an allocation and a periodic sweep.
-        SSL_CTX_set_session_cache_mode(&ctx, SSL_SESS_CACHE_OFF);
-        return SSL_CTX_use_certificate_chain_file(&ctx, config.certificate.c_str()) == 1 &&
-               SSL_CTX_use_PrivateKey_file(&ctx, config.key.c_str(), SSL_FILETYPE_PEM) == 1 &&
-               SSL_CTX_check_private_key(&ctx) == 1;
-    });
-    if (!server.is_valid()) {
+    asio::io_context io;
+    gIo = &io;
+    asio::ssl::context tls(asio::ssl::context::tls_server);
+    if (!LoadTls(tls, config)) {
         fprintf(stderr, "grimby-hub: cannot load the certificate %s with the key %s.\n",
                 config.certificate.c_str(), config.key.c_str());
-        hub_db_close(gDb);
         return 1;
     }
-    server.new_task_queue = [&config] {
-        return new HubQueue((size_t)config.threads, (size_t)config.max_queued);
-    };
-    server.set_read_timeout(5, 0);
-    server.set_write_timeout(5, 0);
-    server.set_keep_alive_timeout(5);
-    server.set_keep_alive_max_count(100);
-    server.set_payload_max_length(2048);
-    server.set_tcp_nodelay(true);
-    server.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request &, httplib::Response &res) {
-            if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-            HubResponse out;
-            hub_api_error(res.status, &out);
-            for (const auto &h : out.headers) res.set_header(h.first, h.second);
-            res.set_content(out.body, out.content_type);
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-    server.set_logger([](const httplib::Request &req, const httplib::Response &res) {
-        uint64_t now = MonoMs();
-        HubRequest in;
-        in.method = req.method;
-        in.path = req.path;
-        in.peer = req.remote_addr;
-        HubResponse out;
-        out.status = res.status;
-        out.bbs = tConn.bbs;
-        out.routine = tConn.routine;
-        hub_api_log(in, out, tConn.start ? now - tConn.start : 0);
-        // The next request on a kept-alive connection gets a fresh deadline.
-        tConn.start = now;
-        tConn.bbs.clear();
-        tConn.routine = false;
-        tConn.bytes = 0;
-        tConn.reading = true;
-        SetDeadline(now + (uint64_t)gConfig->request_deadline_ms);
-    });
-    server.set_pre_routing_handler([](const httplib::Request &, httplib::Response &) {
-        tConn.reading = false;  // the headers are in
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    server.Get(".*", Serve);
-    server.Post(".*", Serve);
-
-    int port = config.port;
-    if (port == 0) port = server.bind_to_any_port(config.listen);
-    else if (!server.bind_to_port(config.listen, port)) port = -1;
-    if (port <= 0 || !server.Backlog(1024)) {
-        fprintf(stderr, "grimby-hub: cannot listen on %s:%d.\n", config.listen.c_str(),
-                config.port);
-        hub_db_close(gDb);
+    // The port before the database: a second hub started by mistake ends
+    // here without touching the first one's files.
+    tcp::acceptor acceptor(io);
+    int port = 0;
+    std::string error;
+    if (!Listen(acceptor, config, &port, &error)) {
+        fprintf(stderr, "grimby-hub: cannot listen on %s:%d: %s.\n", config.listen.c_str(),
+                config.port, error.c_str());
         return 1;
     }
-    if (!config.port_file.empty()) {
-        std::string temp = config.port_file + ".tmp";
-        FILE *out = fopen(temp.c_str(), "w");
-        bool ok = out && fprintf(out, "%d\n", port) > 0;
-        if (out) ok = fclose(out) == 0 && ok;
-        if (!ok || rename(temp.c_str(), config.port_file.c_str()) != 0) {
-            fprintf(stderr, "grimby-hub: cannot write the port file %s.\n",
-                    config.port_file.c_str());
-            hub_db_close(gDb);
-            return 1;
-        }
+    int replay = 2 * config.time_window + 300;
+    HubDb *db = hub_db_open(config.database.c_str(), replay < 900 ? 900 : replay, &error);
+    if (!db) {
+        fprintf(stderr, "grimby-hub: cannot open the database %s: %s.\n",
+                config.database.c_str(), error.c_str());
+        return 1;
+    }
+    hub_api_start(&config, db);
+    if (!config.port_file.empty() && !WritePortFile(config.port_file, port)) {
+        fprintf(stderr, "grimby-hub: cannot write the port file %s.\n", config.port_file.c_str());
+        hub_db_close(db);
+        return 1;
     }
     fprintf(stderr, "grimby-hub: listening on %s:%d\n", config.listen.c_str(), port);
 
-    std::thread watchdog(Watchdog);
-    std::atomic<bool> signalled{false};
-    std::thread stopper([&] {
-        int sig = 0;
-        sigwait(&stop_signals, &sig);
-        signalled = true;
-        // stop() is lost if it comes before the accept loop has started.
-        while (!gListenDone) {
-            server.stop();
-            usleep(20 * 1000);
+    WorkerPool workers(config.threads, (size_t)config.max_queued);
+    gWorkers = &workers;
+    asio::steady_timer retry(io), minute(io);
+    Front front = {&io, &acceptor, &tls, &retry};
+    Accept(&front);
+    EveryMinute(&minute);
+
+    // The event loop ends by itself once the acceptor is closed and every
+    // connection has finished: requests under way are served first.
+    asio::signal_set stop(io, SIGTERM, SIGINT);
+    stop.async_wait([&](error_code ec, int) {
+        if (ec) return;
+        gStopping = true;
+        error_code ignored;
+        acceptor.close(ignored);
+        retry.cancel();
+        minute.cancel();
+        std::vector<std::shared_ptr<Conn>> open;
+        {
+            std::lock_guard<std::mutex> hold(gConnLock);
+            for (auto &weak : gConns)
+                if (auto conn = weak.lock()) open.push_back(conn);
         }
+        for (auto &conn : open) conn->StopIfIdle();
     });
-    bool listened = server.listen_after_bind();
-    gListenDone = true;
-    if (!signalled) pthread_kill(stopper.native_handle(), SIGTERM);
-    stopper.join();
-    gWatchStop = true;
-    watchdog.join();
-    hub_db_close(gDb);
-    if (!signalled || !listened) {
-        fprintf(stderr, "grimby-hub: the listening socket failed.\n");
-        return 1;
+
+    unsigned cores = std::thread::hardware_concurrency();
+    size_t loops = cores < 1 ? 1 : cores > 8 ? 8 : cores;
+    std::vector<std::thread> threads;
+    for (size_t i = 1; i < loops; i++) threads.emplace_back([&io] { io.run(); });
+    io.run();
+    for (auto &t : threads) t.join();
+    workers.Stop();
+    gWorkers = nullptr;
+    EventMinute();
+    hub_db_close(db);
+    long failed;
+    {
+        std::lock_guard<std::mutex> hold(gEventLock);
+        failed = gEvents[FE_HANDSHAKE].total;
     }
+    fprintf(stderr, "grimby-hub: %ld TLS handshakes failed since the start.\n", failed);
     fprintf(stderr, "grimby-hub: stopped.\n");
     return 0;
 }

@@ -41,6 +41,35 @@ int Connect(const char *source, int port)
     return fd;
 }
 
+// One request written as given on a TLS connection from source; the whole
+// reply as read until the hub closes (empty when it never answered).
+std::string RawExchange(const HubProcess &hub, const std::string &request,
+                        const char *source = "127.0.0.1")
+{
+    SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+    int fd = Connect(source, hub.port());
+    struct timeval limit = {10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    SSL *ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    SSL_set_tlsext_host_name(ssl, "localhost");
+    std::string reply;
+    if (SSL_connect(ssl) == 1) {
+        SSL_write(ssl, request.data(), (int)request.size());
+        char buffer[4096];
+        for (int n; (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;) reply.append(buffer, (size_t)n);
+    }
+    SSL_free(ssl);
+    close(fd);
+    SSL_CTX_free(ctx);
+    return reply;
+}
+
+int StatusOf(const std::string &reply)
+{
+    return reply.compare(0, 9, "HTTP/1.1 ") == 0 ? atoi(reply.c_str() + 9) : 0;
+}
+
 TEST(HubHostile, MalformedRequestsGetClearErrorsAndChangeNothing)
 {
     HubProcess hub;
@@ -278,6 +307,132 @@ TEST(HubService, StopFinishesTheRequestInFlightAndExitsZero)
     SSL_CTX_free(ctx);
     EXPECT_EQ(0, hub.Stop());
     EXPECT_NE(std::string::npos, hub.log().find("grimby-hub: stopped."));
+}
+
+// However a body is framed, it is counted before it is kept, and a
+// refusal leaves the hub serving.
+TEST(HubHostile, BodiesAreBoundedHoweverTheyAreSent)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    TestBbs b(hub, "Framer");
+    const std::string head = "POST /v1/chat HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n";
+    auto chunked = [](const std::string &body, size_t piece) {
+        std::string out;
+        for (size_t at = 0; at < body.size(); at += piece) {
+            std::string part = body.substr(at, piece);
+            char size[32];
+            snprintf(size, sizeof size, "%zx\r\n", part.size());
+            out += size + part + "\r\n";
+        }
+        return out + "0\r\n\r\n";
+    };
+
+    // A signed poll sent in chunks is served as it always was.
+    std::string poll = ChatBody(b, "poll", 0);
+    std::string sign = "X-Q-Orb-Signature: " + HubSign(b.secret, poll) + "\r\n";
+    std::string reply = RawExchange(
+        hub, head + sign + "Transfer-Encoding: chunked\r\n\r\n" + chunked(poll, 7));
+    EXPECT_EQ(200, StatusOf(reply)) << reply;
+    EXPECT_NE(std::string::npos, reply.find("\r\nDate: ")) << reply;
+
+    struct Case {
+        int status;
+        std::string request;
+    } cases[] = {
+        // 64 KB in small chunks: refused once 2,048 bytes have come.
+        {413, head + "Transfer-Encoding: chunked\r\n\r\n" + chunked(std::string(65536, ' '), 100)},
+        // One chunk that announces more than the limit.
+        {413, head + "Transfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFF\r\n" + std::string(4096, 'x')},
+        {411, head + "\r\n" + poll},
+        {413, head + "Content-Length: 999999999999\r\n\r\n" + std::string(8192, ' ')},
+        {415, head + "Content-Encoding: gzip\r\nContent-Length: 20\r\n\r\n" + std::string(20, 'z')},
+        {415, head + "Content-Encoding: br\r\nTransfer-Encoding: chunked\r\n\r\n" + chunked(poll, 50)},
+        {415, head + "Transfer-Encoding: gzip, chunked\r\n\r\n" + chunked(poll, 50)},
+        {400, head + "Content-Length: 5\r\nContent-Length: 6\r\n\r\nhello!"},
+    };
+    for (const Case &c : cases) {
+        reply = RawExchange(hub, c.request);
+        EXPECT_EQ(c.status, StatusOf(reply)) << c.request.substr(0, 120) << "\n" << reply;
+        EXPECT_NE(std::string::npos, reply.find("{\"error\":\"")) << reply;
+        EXPECT_EQ(200, SendChat(hub, b, "poll", 0).status) << "still serving";
+    }
+}
+
+// Connections that never finish their request cost the hub memory, not
+// its workers: with two workers and 256 stalled connections from 64
+// addresses, a caller's poll is answered long before the deadline.
+TEST(HubHostile, StalledConnectionsFromManyAddressesHoldNoWorker)
+{
+    HubProcess hub("\"threads\":2,\"max_queued\":8,\"max_connections_per_address\":4,"
+                   "\"request_deadline_ms\":30000");
+    ASSERT_TRUE(hub.Start());
+    TestBbs b(hub, "Bystander");
+    SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+    std::vector<int> stalled;
+    std::vector<SSL *> sessions;
+    for (int a = 0; a < 64; a++) {
+        std::string source = "127.0.9." + std::to_string(a + 1);
+        for (int k = 0; k < 4; k++) {
+            int fd = Connect(source.c_str(), hub.port());
+            ASSERT_GE(fd, 0);
+            stalled.push_back(fd);
+            if (k == 0) {
+                ASSERT_EQ(3, write(fd, "\x16\x03\x01", 3));  // a TLS record begun
+            } else if (k == 1) {  // a request begun after a whole handshake
+                SSL *ssl = SSL_new(ctx);
+                SSL_set_fd(ssl, fd);
+                ASSERT_EQ(1, SSL_connect(ssl));
+                const std::string begun = "POST /v1/chat HTTP/1.1\r\nContent-Le";
+                SSL_write(ssl, begun.data(), (int)begun.size());
+                sessions.push_back(ssl);
+            }
+        }
+    }
+    Clock::time_point start = Clock::now();
+    for (int i = 0; i < 5; i++) EXPECT_EQ(200, SendChat(hub, b, "poll", 0).status);
+    EXPECT_LT(MsSince(start), 10000) << "polls waited for the stalled connections";
+
+    // Connections are taken in turn, so all the stalled ones are counted
+    // by now: a fifth from an address holding four is refused at once.
+    int extra = Connect("127.0.9.1", hub.port());
+    struct timeval limit = {10, 0};
+    setsockopt(extra, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    start = Clock::now();
+    char byte;
+    EXPECT_EQ(0, read(extra, &byte, 1));
+    EXPECT_LT(MsSince(start), 5000);
+    close(extra);
+    for (SSL *ssl : sessions) SSL_free(ssl);
+    for (int fd : stalled) close(fd);
+    SSL_CTX_free(ctx);
+    EXPECT_NE(std::string::npos, hub.log().find("(too many connections)")) << hub.log();
+}
+
+// Bad handshakes are logged, counted, and not one line each when they flood.
+TEST(HubHostile, FailedHandshakesAreLoggedAtABoundedRate)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    for (int i = 0; i < 30; i++) {
+        int fd = Connect("127.0.0.4", hub.port());
+        const char plain[] = "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n";
+        ASSERT_EQ((ssize_t)sizeof plain - 1, write(fd, plain, sizeof plain - 1));
+        char buffer[256];
+        while (read(fd, buffer, sizeof buffer) > 0) {
+        }
+        close(fd);
+    }
+    EXPECT_EQ(200, hub.Get("/v1/scores/daily.tsv").status);
+    EXPECT_EQ(0, hub.Stop());
+    std::string log = hub.log();
+    size_t lines = 0;
+    for (size_t at = 0; (at = log.find("(TLS handshake failed", at)) != std::string::npos; at++)
+        lines++;
+    EXPECT_EQ(20u, lines) << log;
+    EXPECT_NE(std::string::npos, log.find("(10 more failed TLS handshakes in the last minute)"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("30 TLS handshakes failed since the start")) << log;
 }
 
 }  // namespace

@@ -96,4 +96,25 @@ TEST(HubService, BadConfigurationsEndWithOneSentence)
     EXPECT_EQ(1, code);
 }
 
+// Two hubs on one port would split the network between two databases.
+TEST(HubService, ASecondHubOnABoundPortFailsAtStart)
+{
+    HubProcess first;
+    ASSERT_TRUE(first.Start());
+    std::string config = TestReadFile(first.config_file());
+    size_t at = config.find("\"port\":0");
+    ASSERT_NE(std::string::npos, at);
+    config.replace(at, 8, "\"port\":" + std::to_string(first.port()));
+    std::string second = first.dir() + "/second.json";  // the same files beside it
+    TestWriteFile(second, config);
+    int code = -1;
+    std::string out = HubRun("--config '" + second + "'", &code);
+    EXPECT_EQ(1, code) << out;
+    EXPECT_EQ(0u, out.find("grimby-hub: cannot listen on 127.0.0.1:" +
+                           std::to_string(first.port()) + ": the port is in use"))
+        << out;
+    EXPECT_EQ(out.size() - 1, out.find('\n')) << "one line: " << out;
+    EXPECT_EQ(0, first.Stop());
+}
+
 }  // namespace
