@@ -26,6 +26,11 @@
 int  ODConsoleStart(int prompt_for_name, char *name, size_t name_size);
 /* Stops the thread and gives the terminal back as it was. */
 void ODConsoleShutdown(void);
+/* 1 when the display's thread was left running at shutdown (a frame that
+ * would not end in time): what it reads and writes must then outlive the
+ * session, since the thread may still paint, read the snapshot or queue a
+ * key until the process ends. */
+int  ODConsoleLingers(void);
 /* A one-line notice ("Ending call...") shown until removed. */
 void ODConsoleShowMessage(const char *text);
 void ODConsoleRemoveMessage(void);

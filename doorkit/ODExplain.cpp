@@ -119,7 +119,7 @@ int ODExplainDropFile(char *out, size_t out_size)
         ODExplainAdd(&text, ", read from %s", clean);
     }
     ODExplainAdd(&text, "\n");
-    if (given_copy[0] && (!found || strcmp(given_copy, szDropFilePath) != 0)) {
+    if (given_copy[0] && (!found || bODDropFileSearched)) {
         ODExplainClean(clean, sizeof clean, given_copy);
         if (found)
             ODExplainAdd(&notes, "  - the path given, %s, is not the file read: it is a directory, or names "

@@ -25,8 +25,9 @@
  * name (name_size bytes) holding the proposal and receiving the answer. */
 int  ODFrameStart(void *instance, int prompt_for_name, char *name, size_t name_size);
 /* Ends the frame (no shutdown request) and waits, at most
- * OD_FRAME_STOP_WAIT_MS, for its thread. Safe when no frame runs. */
-void ODFrameShutdown(void);
+ * OD_FRAME_STOP_WAIT_MS, for its thread: 1 when it ended (or none ran), 0
+ * when it runs on. Safe when no frame runs. */
+int  ODFrameShutdown(void);
 /* The kernel's notice that its snapshot changed; any thread. */
 void ODFrameControlStateChanged(void);
 /* A one-line notice in the message dialog, and its removal. */

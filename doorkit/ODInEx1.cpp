@@ -244,19 +244,27 @@ static void ODInExOpenConnection(void)
     hSerialPort = port;
 }
 
-/* The kernel, the screens, the line and the queue, in that order. */
+/* The kernel, the screens, the line and the queue, in that order. A frame
+ * thread left running may still lock the kernel, paint from the screens
+ * and queue a key until the process ends: then those stay, and only the
+ * collected output goes and the line is handed back. */
 static void ODInExReleaseSession(void)
 {
+    int lingering = ODConsoleLingers();
     ODKrnlSignalSetWake(-1);
-    ODKrnlShutdown();
-    ODSessionScreenShutdown();
-    ODScrnShutdown();
+    if (lingering) {
+        ODCoreDetach();
+    } else {
+        ODKrnlShutdown();
+        ODSessionScreenShutdown();
+        ODScrnShutdown();
+    }
     if (hSerialPort) {
         ODComClose(hSerialPort);
         ODComFree(hSerialPort);
         hSerialPort = nullptr;
     }
-    if (hODInputQueue) {
+    if (hODInputQueue && !lingering) {
         ODInQueueFree(hODInputQueue);
         hODInputQueue = nullptr;
     }

@@ -1438,16 +1438,20 @@ int ODDropFileReadPath(const char *path)
     return ODDropReadIndexed(resolved, index);
 }
 
+int bODDropFileSearched = 0;
+
 int ODDropFileRead(void)
 {
     ODDropSetNodeName(od_control.node);
     const char *given = ODCmdLnDropPath();
+    bODDropFileSearched = 0;
     if (given) {
         char resolved[ODDROP_PATH_SIZE];
         int index;
         if (ODDropResolveFile(given, resolved, sizeof resolved) && (index = ODDropNameIndex(resolved)) >= 0)
             return ODDropReadIndexed(resolved, index);
     }
+    bODDropFileSearched = 1;
     char path[ODDROP_PATH_SIZE];
     int index;
     if (!ODSearchForDropFile(path, sizeof path, &index)) return ODDROP_NONE;

@@ -71,6 +71,9 @@ extern tODDropNoteFunc pfODDropNote;
  * unless the whole file reads; ODDROP_BADHANDLE is the one exception, see
  * above. od_control.node must be set first (it names the DORINFO file). */
 int ODDropFileRead(void);
+/* The last ODDropFileRead searched: no drop path, or one naming no file of
+ * a known format (a directory, say). */
+extern int bODDropFileSearched;
 
 /* Reads a drop file by path in the format its name gives, as for a path on
  * the command line; ODDROP_NONE when the name is none of the formats. */

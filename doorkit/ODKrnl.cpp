@@ -401,6 +401,27 @@ static int ODKrnlCarrierStep(void)
     return 1;
 }
 
+/* An end text starts on a fresh row but is written over whatever that row
+ * held (a warning's longer tail, the lobby's art). On an ANSI or AVATAR
+ * caller the rest of each row it writes on is cleared; a plain terminal
+ * gets the text as it is. */
+static void ODKrnlShowEndText(const char *text)
+{
+    if (!text) return;
+    if (!od_control.caller_ansi && !od_control.caller_avatar) {
+        od_disp_str(text);
+        return;
+    }
+    while (*text) {
+        size_t line = strcspn(text, "\n"), shown = line;
+        if (shown > 0 && text[shown - 1] == '\r') shown--;
+        od_disp(text, (int)shown, 1);
+        if (shown > 0) od_clr_line();
+        od_disp(text + shown, (int)(line - shown + (text[line] == '\n')), 1);
+        text += line + (text[line] == '\n');
+    }
+}
+
 static void ODKrnlInactivityStep(void)
 {
     int limit = od_control.inactivity_seconds;
@@ -419,7 +440,7 @@ static void ODKrnlInactivityStep(void)
         idle = 0;
     }
     if (idle > limit) {
-        if (od_control.texts.inactivity_end) od_disp_str(od_control.texts.inactivity_end);
+        ODKrnlShowEndText(od_control.texts.inactivity_end);
         ODKrnlExit(OD_REASON_INACTIVITY);
         return;
     }
@@ -466,7 +487,7 @@ static void ODKrnlTimeStep(void)
         if (eODLifecycleState != OD_STATE_RUNNING) return;
     }
     if (!unlimited && (int16_t)od_control.caller_time_left < 1) {
-        if (od_control.texts.time_used_up) od_disp_str(od_control.texts.time_used_up);
+        ODKrnlShowEndText(od_control.texts.time_used_up);
         ODKrnlExit(OD_REASON_TIME);
     }
 }

@@ -10,4 +10,9 @@ int grimby_main(const char *command_line);
  * (Windows: a new console; Linux: the terminal the program runs in). */
 void game_console_open(void);
 
+/* Writes a report for the sysop to standard output: on Windows to the
+ * handle the program was given, else the console it was started from, else
+ * a console of its own that stays until Enter. */
+void game_console_report(const char *text);
+
 #endif

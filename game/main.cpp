@@ -249,9 +249,8 @@ static int explain_mode(const char *command_line)
     const char *path = nullptr;
     for (int i = 1; argv && i + 1 < argc && !path; i++)
         if (strcmp(argv[i], "--explain-dropfile") == 0) path = argv[i + 1];
-    game_console_open();
     if (!path) {
-        puts("usage: GRIMBY --explain-dropfile PATH [the BBS's other options]");
+        game_console_report("usage: GRIMBY --explain-dropfile PATH [the BBS's other options]\n");
         od_free_cmd_line(argv);
         return 1;
     }
@@ -261,14 +260,7 @@ static int explain_mode(const char *command_line)
     od_free_cmd_line(argv);
     static char report[16384];
     int ok = ODExplainDropFile(report, sizeof report);
-    fputs(report, stdout);
-#ifdef _WIN32
-    /* The report is in a console of its own, which closes with us. */
-    fputs("Press Enter to close.", stdout);
-    fflush(stdout);
-    getchar();
-#endif
-    fflush(stdout);
+    game_console_report(report);
     return ok ? 0 : 1;
 }
 

@@ -60,7 +60,8 @@ bool ReadInt(const cj_doc *doc, const char *key, int *out, int low, int high, st
 // name instead of silently leaving its setting at the default.
 const char *const kKeys[] = {
     "listen", "port", "certificate", "key", "database", "release_dir", "port_file", "threads",
-    "max_queued", "max_connections_per_address", "request_deadline_ms", "time_window",
+    "max_queued", "max_connections", "max_connections_per_address", "max_connections_per_net64",
+    "request_deadline_ms", "time_window",
     "presence", "enroll_per_hour", "messages_per_10s", "board_rows", "board_rows_per_bbs",
     "log_every_request",
 };

@@ -2,8 +2,10 @@
  * signed sessions, presence, chat lines and scores. SQLite in WAL mode in a
  * single file: readers never wait for the writer, a crash of the process
  * at any point leaves the last committed state, and the sysop backs it up
- * with one command. One connection behind one mutex: every request is a
- * short transaction, far cheaper than the TLS handshake in front of it. */
+ * with one command. Writes go through one connection behind one mutex:
+ * every request is a short transaction, far cheaper than the TLS handshake
+ * in front of it. Boards are read on a second connection, so a board
+ * never waits for the writer and no poll waits for a board. */
 #ifndef HUB_DB_H
 #define HUB_DB_H
 

@@ -85,7 +85,8 @@ static int Operate(const HubConfig &config, const char *command, const char *tar
         target ? hub_stable_name(target, strlen(target)) : std::string();
     std::string key = target ? OperatorKey(db, name) : std::string();
     HubBbs found;
-    if (target && hub_db_find_bbs(db, key, &found) == 1) {
+    bool enrolled = target && hub_db_find_bbs(db, key, &found) == 1;
+    if (enrolled) {
         name = found.name;  // as enrolled, not as typed
         OPENSSL_cleanse(&found.secret[0], found.secret.size());
     }
@@ -111,6 +112,8 @@ static int Operate(const HubConfig &config, const char *command, const char *tar
             code = Say(1, std::string("--since takes a date as YYYYMMDD, not ") + Quoted(since) + ".");
         } else if (hub_db_remove_scores(db, key, from.c_str(), &removed) < 0) {
             code = Say(1, "the database refused to remove the scores of " + Quoted(name) + ".");
+        } else if (removed == 0 && !enrolled) {
+            code = Say(1, "no BBS named " + Quoted(name) + " has scores here.");
         } else {
             std::string what = std::to_string((long long)removed) + " score line" +
                                (removed == 1 ? "" : "s") +

@@ -37,7 +37,7 @@ BUTTONS = [
         "......kcccccccck",
         "......kckkkkkcck",
         "......kcccccccck",
-        "......kckkkkcccck",
+        "......kckkkkccck",
         "......kkkkkkkckk",
         "............kk..",
         "................",
@@ -87,7 +87,7 @@ BUTTONS = [
         "kggkkkkkkkkkkggk",
         "kgk..........kgk",
         "kkk..........kkk",
-        "...............",
+        "................",
         "....kkkkkkkk....",
         "...krrrrrrrrk...",
         "..krrkkkkkkrrk..",
@@ -182,8 +182,15 @@ def pixel(ch):
 
 
 def norm(picture, size=16):
-    rows = [(row + '.' * size)[:size] for row in picture]
-    return (rows + ['.' * size] * size)[:size]
+    """The picture as it is drawn: exactly size rows of size pixels. A row of
+    another length would be cut or padded without a word, losing a pixel
+    or shifting the ones after it, so the script refuses it instead."""
+    if len(picture) != size:
+        sys.exit("a picture has %d rows, not %d:\n%s" % (len(picture), size, "\n".join(picture)))
+    for number, row in enumerate(picture, 1):
+        if len(row) != size:
+            sys.exit("row %d is %d pixels long, not %d: %r" % (number, len(row), size, row))
+    return picture
 
 
 def toolbar_bmp():

@@ -482,7 +482,8 @@ int main(int argc, char **argv)
     int state = wk_checkpoint_load(&checkpoint, why, sizeof why);
     if (state == WK_CHECKPOINT_BAD) {
         /* Starting over is safe (the hub judges duplicates); the damaged
-         * file is kept beside the new one for whoever looks. */
+         * file is kept beside the new one for whoever looks, and the run
+         * still ends with 1 for the fault it met. */
         fail("%s Delivering the outbox again from its start.", why);
         wk_backup(WK_CHECKPOINT);
     }
@@ -500,7 +501,7 @@ int main(int argc, char **argv)
     memcpy(checkpoint.prefix_hash, hash, sizeof hash);
 
     /* One failure, one sentence: after a failed upload the boards wait. */
-    int ok = deliver();
+    int ok = deliver() && state != WK_CHECKPOINT_BAD;
     if (ok && time_left()) {
         int boards = fetch_board("story", INTERBBS_STORY_BOARD, checkpoint.etag_story,
                                  sizeof checkpoint.etag_story);
@@ -508,7 +509,7 @@ int main(int argc, char **argv)
             boards = fetch_board("daily", INTERBBS_DAILY_BOARD, checkpoint.etag_daily,
                                  sizeof checkpoint.etag_daily);
         ok = boards && ok;
-        if (!wk_checkpoint_save(&checkpoint)) {
+        if (ok && !wk_checkpoint_save(&checkpoint)) {
             fail("The checkpoint " WK_CHECKPOINT " cannot be written.");
             ok = 0;
         }

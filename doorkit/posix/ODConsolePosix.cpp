@@ -487,6 +487,12 @@ void ODConsoleShutdown(void)
     bODConsoleActive = 0;
 }
 
+/* The console's thread is always waited for. */
+int ODConsoleLingers(void)
+{
+    return 0;
+}
+
 void ODConsoleShowMessage(const char *text)
 {
     if (!bODConsoleActive || !text) return;

@@ -8,6 +8,7 @@
 #include "../doorkit.h"
 
 static int bODFrameRunning = 0;
+static int bODFrameLingers = 0;
 
 int ODConsoleStart(int prompt_for_name, char *name, size_t name_size)
 {
@@ -27,8 +28,13 @@ int ODConsoleStart(int prompt_for_name, char *name, size_t name_size)
 void ODConsoleShutdown(void)
 {
     if (!bODFrameRunning) return;
-    ODFrameShutdown();
+    if (!ODFrameShutdown()) bODFrameLingers = 1;
     bODFrameRunning = 0;
+}
+
+int ODConsoleLingers(void)
+{
+    return bODFrameLingers;
 }
 
 void ODConsoleShowMessage(const char *text)

@@ -376,6 +376,13 @@ static void ODFrameCommand(HWND frame, tODFrame *record, int command)
         break;
     default: break; /* F1 and Configure: the system has neither */
     }
+    /* A check button shows itself pressed the moment it is clicked, but
+     * while the session is not running (start-up, the exit drain) the
+     * kernel drops the request without a notice: the buttons and the menu
+     * go back to the snapshot at once. An accepted toggle is in it already. */
+    if (command == ID_DOOR_CHAT || command == ID_DOOR_KEYBOARD || command == ID_DOOR_SYSOPNEXT ||
+        command == ID_USER_INACTIVITY)
+        ODFrameDoUpdateCmdUI(frame, record);
 }
 
 static const char *ODFrameSystemMenuHelp(UINT item)
@@ -713,9 +720,9 @@ int ODFrameStart(void *instance, int prompt_for_name, char *name, size_t name_si
     return OD_FRAME_STARTED;
 }
 
-void ODFrameShutdown(void)
+int ODFrameShutdown(void)
 {
-    if (!hFrameThread) return;
+    if (!hFrameThread) return 1;
     ODKrnlSetStateChangedHook(nullptr);
     HWND frame = hwndCurrentFrame;
     DWORD thread = dwFrameThreadID;
@@ -728,13 +735,16 @@ void ODFrameShutdown(void)
         }
     }
     if (!asked && thread) PostThreadMessageA(thread, WM_QUIT, 0, 0);
+    int ended = 1;
     if (GetCurrentThreadId() != thread) {
         /* A frame thread that does not end in time (a stuck dialog, a
-         * slow desktop) is left behind: the process is about to end and
-         * the BBS is waiting for the line. */
-        WaitForSingleObject(hFrameThread, OD_FRAME_STOP_WAIT_MS);
+         * slow desktop) is left behind, and what it can touch is kept for
+         * it: the process is about to end and the BBS is waiting for the
+         * line. */
+        ended = WaitForSingleObject(hFrameThread, OD_FRAME_STOP_WAIT_MS) == WAIT_OBJECT_0;
     }
     ODFrameCloseHandles();
+    return ended;
 }
 
 void ODScrnShowMessage(const char *text)

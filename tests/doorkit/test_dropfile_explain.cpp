@@ -82,7 +82,9 @@ TEST_F(Explain, ReadsADropPathLongerThanTheControlBlockHolds)
     int ok = 0;
     std::string report = Run(path, "-STDIO", &ok);
     EXPECT_EQ(ok, 1) << report;
-    EXPECT_NE(report.find("read from " + path), std::string::npos) << report;
+    // Windows gives the path read its own separators.
+    EXPECT_NE(report.find("DOOR32.SYS, read from "), std::string::npos) << report;
+    EXPECT_EQ(report.find("is not the file read"), std::string::npos) << report;
     EXPECT_NE(report.find("Caller:     Di"), std::string::npos) << report;
     EXPECT_NE(report.find(" -STDIO"), std::string::npos) << report;
 }

@@ -163,6 +163,46 @@ TEST(KernelInactivity, WarningThenDisconnectIsFour)
         ".*Maximum user inactivity time has elapsed, please call again\\..* held=20.. ms");
 }
 
+// What the caller's screen shows on the rows of the last words, once the
+// session ends: written over a screen full of art, the end text's row
+// holds the text alone on ANSI and AVATAR callers (the warning's row is
+// the game's as before).
+unsigned nScreenModes = 0;
+void ExitShowingTheEndRow(int code)
+{
+    AnsiScreen screen(AnsiScreen::kRows, AnsiScreen::kCols, nScreenModes);
+    std::string seen = pCaller->ReceiveUntilQuiet(100);
+    screen.feed(seen);
+    int row = 0, col = 0;
+    screen.find("Maximum user", &row, &col);
+    fprintf(stderr, "end row: [%s] erased: %d\n", screen.line(row).c_str(),
+            (int)(seen.find("\x1b[K") != std::string::npos || seen.find("\x16\x07") != std::string::npos));
+    fflush(stderr);
+    _Exit(code);
+}
+
+TEST(KernelInactivity, TheEndTextClearsTheRestOfItsRowOnAnsiAndAvatar)
+{
+    for (int emulation = 0; emulation < 3; emulation++) {
+        SCOPED_TRACE(emulation);
+        EXPECT_EXIT(
+            {
+                TestCaller caller;
+                StartSession(&caller);
+                od_control.caller_ansi = emulation == 0;
+                od_control.caller_avatar = emulation == 1;
+                nScreenModes = emulation == 1 ? AnsiScreen::kAvatar : 0;
+                pfODProcessExit = ExitShowingTheEndRow;
+                for (int row = 0; row < 20; row++) od_disp_str((std::string(79, '#') + "\r\n").c_str());
+                if (emulation < 2) od_set_cursor(1, 1);
+                PlayLikeTheGame();
+            },
+            ::testing::ExitedWithCode(4),
+            emulation < 2 ? "end row: \\[Maximum user inactivity time has elapsed, please call again\\.\\] erased: 1"
+                          : "erased: 0");
+    }
+}
+
 TEST(KernelInactivity, AKeyRearmsTheWarning)
 {
     TestCaller caller;

@@ -84,7 +84,8 @@ TEST(ChatWine, WinHttpHalfKeepsTheTransportContract)
     setenv("GRIMBY_TEST_HOSTILE_CA", WindowsPath(tls.ca).c_str(), 1);
     // One process each, the hub's first: Wine reads the trusted CAs once per
     // process, and the hostile server's CA must still be unknown there.
-    for (const char *test : {"RealHubTrustedAndAnUntrustedCaRefused", "HostileServersAreRefusedAsOnLinux",
+    for (const char *test : {"HubCaFileIsTrustedForThatRequestAlone", "RealHubTrustedAndAnUntrustedCaRefused",
+                             "HostileServersAreRefusedAsOnLinux",
                              "StopDoesNotWaitForAStalledHub"}) {
         std::string out;
         EXPECT_EQ(RunWine(std::string("ChatWinHttp.") + test, &out), 0) << out;

@@ -13,6 +13,7 @@
 
 #include "qorb_chat.h"
 #include "qorb_chat_int.h"
+#include "qorb_hub.h"
 #include "session.h"
 #include "win32/test_ca_win32.h"
 #include "testdir.h"
@@ -31,12 +32,13 @@ struct Reply {
     std::string body;
 };
 
-Reply Post(const std::string &url, const char *body = "{\"bbs\":\"Win Probe\"}", const char *signature = nullptr)
+Reply Post(const std::string &url, const char *body = "{\"bbs\":\"Win Probe\"}", const char *signature = nullptr,
+           const char *ca_file = nullptr)
 {
     static char buffer[QC_REPLY_SIZE];
     Reply reply;
     reply.status = 0;
-    reply.ok = pn_request(url.c_str(), nullptr, body, signature, buffer, sizeof buffer, &reply.status);
+    reply.ok = pn_request(url.c_str(), ca_file, body, signature, buffer, sizeof buffer, &reply.status);
     reply.body = buffer;
     return reply;
 }
@@ -46,6 +48,30 @@ Reply Post(const std::string &url, const char *body = "{\"bbs\":\"Win Probe\"}",
 // Wine's certificate chain engine reads the Root store once per process:
 // each of these tests trusts what it needs before its first request, and
 // the driver runs each in a process of its own.
+// Runs before anything trusts the hub's CA in the prefix: the CA file given
+// with a request is trusted for that request alone, and only that CA.
+TEST(ChatWinHttp, HubCaFileIsTrustedForThatRequestAlone)
+{
+    std::string hub = Env("GRIMBY_TEST_HUB_URL"), ca = Env("GRIMBY_TEST_HUB_CA");
+    std::string other = Env("GRIMBY_TEST_HOSTILE_CA"), port = Env("GRIMBY_TEST_HOSTILE_PORT");
+    if (hub.empty()) GTEST_SKIP() << "started by the Linux driver only";
+    const char *body = "{\"bbs\":\"Win Ca Probe\",\"game\":\"grimby\"}";
+    Reply reply = Post(hub + "/v1/enroll/auto", body, nullptr, ca.c_str());
+    ASSERT_TRUE(reply.ok);
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    EXPECT_FALSE(Post(hub + "/v1/enroll/auto", body).ok);
+    EXPECT_FALSE(Post(hub + "/v1/enroll/auto", body, nullptr, other.c_str()).ok);
+    EXPECT_EQ(pn_failure(nullptr, 0), PN_UNTRUSTED);
+    // A server with a good certificate from another CA is no hub of this CA.
+    EXPECT_FALSE(Post("https://localhost:" + port + "/size/2", body, nullptr, ca.c_str()).ok);
+    EXPECT_EQ(pn_failure(nullptr, 0), PN_UNTRUSTED);
+    // The right CA does not excuse a wrong name.
+    std::string by_address = hub;
+    by_address.replace(by_address.find("localhost"), 9, "127.0.0.1");
+    EXPECT_FALSE(Post(by_address + "/v1/enroll/auto", body, nullptr, ca.c_str()).ok);
+    EXPECT_FALSE(Post(hub + "/v1/enroll/auto", body, nullptr, "Z:\\nowhere\\ca.pem").ok);
+}
+
 TEST(ChatWinHttp, RealHubTrustedAndAnUntrustedCaRefused)
 {
     std::string hub = Env("GRIMBY_TEST_HUB_URL"), ca = Env("GRIMBY_TEST_HUB_CA");

@@ -42,25 +42,43 @@ std::string WindowsPath(std::string path)
     return "Z:" + path;
 }
 
-pid_t Start(const std::string &program, const std::string &dir, const std::vector<std::string> &args,
-            const std::vector<std::string> &env, int err_fd, bool windows = false)
+// Starts argv[0] in dir with env added to ours; everything is made before
+// the fork, since the test process has threads.
+pid_t Spawn(const std::string &dir, const std::vector<std::string> &args, const std::vector<std::string> &env,
+            int err_fd)
 {
-    std::string path = std::string(GRIMBY_BINARY_DIR) + "/workers/" + program;
-    std::string wine = GRIMBY_SOURCE_DIR "/tools/wine-run", exe = Win64Dir() + "/workers/" + program + ".exe";
+    std::vector<std::string> environment(env);
+    for (char **e = environ; *e; e++) {
+        std::string entry(*e), name = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const std::string &mine : env) replaced |= mine.compare(0, name.size() + 1, name + "=") == 0;
+        if (!replaced) environment.push_back(entry);
+    }
+    std::vector<char *> argv, envp;
+    for (const std::string &a : args) argv.push_back((char *)a.c_str());
+    for (const std::string &e : environment) envp.push_back((char *)e.c_str());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir.c_str()) != 0) _exit(127);
         dup2(err_fd, 2);
-        for (const std::string &e : env) putenv(strdup(e.c_str()));
-        if (windows) path = wine;
-        std::vector<char *> argv{(char *)path.c_str()};
-        if (windows) argv.push_back((char *)exe.c_str());
-        for (const std::string &a : args) argv.push_back((char *)a.c_str());
-        argv.push_back(nullptr);
-        execv(path.c_str(), argv.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     return pid;
+}
+
+pid_t Start(const std::string &program, const std::string &dir, const std::vector<std::string> &args,
+            const std::vector<std::string> &env, int err_fd, bool windows = false)
+{
+    std::vector<std::string> command;
+    if (windows)
+        command = {GRIMBY_SOURCE_DIR "/tools/wine-run", Win64Dir() + "/workers/" + program + ".exe"};
+    else
+        command = {std::string(GRIMBY_BINARY_DIR) + "/workers/" + program};
+    command.insert(command.end(), args.begin(), args.end());
+    return Spawn(dir, command, env, err_fd);
 }
 
 WorkerRun Wait(pid_t pid, int err_read)
@@ -228,6 +246,14 @@ TEST(Workers, KilledMidUploadLosesAndDoublesNothing)
     WorkerRun reset = a.Sync();
     EXPECT_EQ(reset.code, 0);
     EXPECT_NE(reset.err.find("shrank or was replaced"), std::string::npos) << reset.err;
+    EXPECT_EQ(HubCount(hub, "SELECT COUNT(*) FROM scores"), 42);
+    // A damaged checkpoint: kept for whoever looks, delivery starts over.
+    a.dir.write("hub/sync-checkpoint.txt", "grimby-sync-checkpoint 2\ndelivered 9x\n");
+    WorkerRun damaged = a.Sync();
+    EXPECT_EQ(damaged.code, 1);
+    EXPECT_EQ(Lines(damaged.err), 1) << damaged.err;
+    EXPECT_EQ(a.dir.read("hub/sync-checkpoint.txt.previous.1"), "grimby-sync-checkpoint 2\ndelivered 9x\n");
+    EXPECT_EQ(a.Sync().code, 0);
     EXPECT_EQ(HubCount(hub, "SELECT COUNT(*) FROM scores"), 42);
 }
 
@@ -438,7 +464,58 @@ TEST(WorkersWine, WindowsAndLinuxBbsesShareOneLeaderboard)
         EXPECT_EQ(board[0], "Tux@Penguin Point=5000");
         EXPECT_EQ(board[1], "Win19@Window Seat=1019");
     }
+    // The game has the board open while the worker replaces it: the
+    // move is retried until the page is drawn.
+    tux.Record("Tux", 6000);
+    ASSERT_EQ(tux.Sync().code, 0);
+    std::string marker = win.dir.path("held");
+    int null_fd = open("/dev/null", O_WRONLY);
+    pid_t reader = Spawn(win.dir.root(), {GRIMBY_SOURCE_DIR "/tools/wine-run", Win64Dir() + "/tests/board-reader.exe",
+                                          "data\\interbbs-story.tsv", "4000", "held"}, {}, null_fd);
+    close(null_fd);
+    for (int i = 0; i < 3000 && access(marker.c_str(), F_OK) != 0; i++) usleep(10000);
+    ASSERT_EQ(access(marker.c_str(), F_OK), 0);
+    WorkerRun replaced = win.Sync();
+    int status = 0;
+    waitpid(reader, &status, 0);
+    EXPECT_EQ(replaced.code, 0) << replaced.err;
+    EXPECT_EQ(win.Board()[0], "Tux@Penguin Point=6000");
     EXPECT_EQ(win.Sync({}, {"--test-connection"}).code, 0);
     // Pressed again: the credential is reused, not refused.
     EXPECT_EQ(win.Config("window seat").code, 0);
+}
+
+// A disk that fills: the boards the game shows stay whole.
+TEST(Workers, FullDiskLeavesTheBoardsWhole)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    Bbs a(hub, "Night Owl"), b(hub, "Harbor Light");
+    ASSERT_EQ(b.Config("Harbor Light").code, 0);
+    b.Record("Bob", 700);
+    ASSERT_EQ(b.Sync().code, 0);
+    // A's door directory on a small file system of its own.
+    std::string door = a.dir.mkdir("door");
+    if (HubShell("mount -t tmpfs -o size=256k tmpfs '" + door + "' 2>/dev/null") != 0)
+        GTEST_SKIP() << "needs a tmpfs mount (root)";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { HubShell("umount '" + path + "'"); }
+    } unmount{door};
+    HubShell("cp -r '" + a.dir.root() + "/grimby.json' '" + a.dir.root() + "/data' '" + a.dir.root() +
+             "/hub' '" + door + "/'");
+    WorkerRun config = Worker("GRIMBY-CONFIG", door, {"--gui-setup", "--bbs", "Night Owl", "--domain",
+                                                      "bbs.example.org", "--interbbs", "Y"});
+    ASSERT_EQ(config.code, 0) << config.err;
+    const std::string board = "Old\tNight Owl\t1\n";
+    TestWriteFile(door + "/" INTERBBS_STORY_BOARD, board);
+    HubShell("dd if=/dev/zero of='" + door + "/filler' bs=4k 2>/dev/null");
+    WorkerRun full = Worker("GRIMBY-SYNC", door);
+    EXPECT_EQ(full.code, 1);
+    EXPECT_EQ(Lines(full.err), 1) << full.err;
+    EXPECT_EQ(TestReadFile(door + "/" INTERBBS_STORY_BOARD), board);
+    // Room again: the network's board arrives.
+    HubShell("rm -f '" + door + "/filler'");
+    EXPECT_EQ(Worker("GRIMBY-SYNC", door).code, 0);
+    EXPECT_EQ(TestReadFile(door + "/" INTERBBS_STORY_BOARD), "Bob\tHarbor Light\t700\tbbs.example.org\n");
 }
