@@ -246,3 +246,46 @@ TEST_F(SetupUnderWine, UpdateModeOnAFullDiskPutsEverythingBack)
     EXPECT_EQ(after, before);
     EXPECT_EQ(temporary, "");
 }
+
+// The happy path with the real programs: an enrolled BBS upgraded from the
+// window runs the real GRIMBY-CONFIG --upgrade and GRIMBY-SYNC
+// --test-connection against a real grimby-hub over TLS (its CA trusted in
+// the Wine prefix), and ends with the one success message.
+TEST_F(SetupWindow, AnUpgradeRunsTheRealConfigurationAndConnectionTestAgainstTheHub)
+{
+    setup = win64 + "/setup/GRIMBY-SETUP.exe";
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start()) << hub.log();
+    ASSERT_EQ(HubShell(GRIMBY_SOURCE_DIR "/tools/wine-run " + Quote(win64 + "/tests/trust-ca.exe") + " " +
+                       Quote(WinPath(hub.ca_file())) + " </dev/null >/dev/null 2>&1"),
+              0);
+    door.write("grimby.json", "{\"bbs_name\":\"Castle BBS\",\"hub\":\"" + hub.url() +
+                                  "\",\"score_sharing\":{\"enabled\":true}}\n");
+    door.write("chat.json", "{\"enabled\": false}");
+    door.mkdir("hub");
+    ASSERT_EQ(HubShell("cd " + Quote(door.root()) + " && timeout -s KILL 120 " GRIMBY_SOURCE_DIR "/tools/wine-run " +
+                       Quote(win64 + "/workers/GRIMBY-CONFIG.exe") +
+                       " --gui-setup --bbs 'Castle BBS' --domain castle.example --interbbs Y </dev/null >/dev/null 2>&1"),
+              0)
+        << door.read("hub/config-error.log");
+    ASSERT_TRUE(door.exists("hub/sync.json"));
+
+    program = fork();
+    if (program == 0) {
+        execl(GRIMBY_SOURCE_DIR "/tools/wine-run", "wine-run", setup.c_str(), (char *)nullptr);
+        _exit(127);
+    }
+    window = Find("Grimby - Windows Setup");
+    ASSERT_FALSE(window.empty());
+    Type(250, 77, WinPath(door.root()));
+    Press("7-upgrade-against-the-hub");
+    EXPECT_FALSE(door.exists("hub/config-error.log")) << door.read("hub/config-error.log");
+    EXPECT_FALSE(door.exists("hub/sync-windows-error.log")) << door.read("hub/sync-windows-error.log");
+    EXPECT_TRUE(door.read("GRIMBY.exe") == TestReadFile(win64 + "/game/GRIMBY.exe"));
+    EXPECT_TRUE(door.read("hub/GRIMBY-SYNC.exe") == TestReadFile(win64 + "/workers/GRIMBY-SYNC.exe"));
+    HubShell("xdotool windowactivate --sync " + window + " key alt+F4");
+    int status = -1;
+    for (int i = 0; i < 300 && waitpid(program, &status, WNOHANG) == 0; i++) usleep(100000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    program = -1;
+}
