@@ -25,6 +25,7 @@
 #include <mutex>
 
 #include "hub_db.h"
+#include "hub_page.h"
 #include "hub_text.h"
 #include "run.h"
 
@@ -473,6 +474,50 @@ void Board(const HubRequest &req, HubResponse *res)
     Reply(res, *board.body, "text/tab-separated-values");
 }
 
+/* ---- the public page ---- */
+
+bool Matches(const HubRequest &req, const std::string &etag)
+{
+    std::string match = hub_api_header(req, "If-None-Match");
+    return !match.empty() &&
+           (match == "*" || match.find(etag) != std::string::npos);
+}
+
+// The page, its data and its style: what anyone's browser may fetch, so
+// each says it runs nothing from elsewhere and tells nobody where it was.
+void Page(const HubRequest &req, HubResponse *res)
+{
+    res->headers.emplace_back("Content-Security-Policy", "default-src 'self'");
+    res->headers.emplace_back("X-Content-Type-Options", "nosniff");
+    res->headers.emplace_back("Referrer-Policy", "no-referrer");
+    res->routine = true;
+    if (req.path == "/page.css") {
+        res->headers.emplace_back("Cache-Control", "public, max-age=86400");
+        Reply(res, hub_page_css(), "text/css; charset=utf-8");
+        return;
+    }
+    int64_t now = Now();
+    HubPageDoc html, json;
+    if (!hub_page_get(gDb, gConfig, now, &html, &json)) {
+        Failed(res);
+        return;
+    }
+    const HubPageDoc &doc = req.path == "/" ? html : json;
+    // Fresh until the counts on it are due again; a client may keep it
+    // that long and must ask after that.
+    int64_t left = doc.rendered + HUB_PAGE_PULSE_SECONDS - now;
+    if (left < 0) left = 0;
+    if (left > HUB_PAGE_PULSE_SECONDS) left = HUB_PAGE_PULSE_SECONDS;
+    res->headers.emplace_back("Cache-Control", "public, max-age=" + std::to_string(left));
+    res->headers.emplace_back("ETag", doc.etag);
+    if (Matches(req, doc.etag)) {
+        res->status = 304;
+        return;
+    }
+    Reply(res, *doc.body,
+          req.path == "/" ? "text/html; charset=utf-8" : "application/json");
+}
+
 /* ---- release files ---- */
 
 bool PackageName(const std::string &name)
@@ -630,6 +675,7 @@ void hub_api_handle(const HubRequest &req, HubResponse *res)
     else if (post && p == "/v1/bbs/domain") Domain(req, res);
     else if (get && (p == "/v1/scores/story.tsv" || p == "/v1/scores/daily.tsv")) Board(req, res);
     else if (get && p.compare(0, 9, "/updates/") == 0) Release(req, res);
+    else if (get && (p == "/" || p == "/boards.json" || p == "/page.css")) Page(req, res);
     else if (!get && !post) hub_api_error(405, res);
     else hub_api_error(404, res);
 }

@@ -62,7 +62,7 @@ const char *const kKeys[] = {
     "listen", "port", "certificate", "key", "database", "release_dir", "port_file", "threads",
     "max_queued", "max_connections", "max_connections_per_address", "max_connections_per_net64",
     "request_deadline_ms", "time_window", "presence", "enroll_per_hour", "messages_per_10s",
-    "board_rows", "board_rows_per_bbs", "log_every_request",
+    "board_rows", "board_rows_per_bbs", "log_every_request", "page_show_handles",
 };
 
 bool KnownKeys(const cj_doc *doc, std::string *error)
@@ -245,7 +245,8 @@ int hub_config_load(const char *path, HubConfig *config, std::string *error)
          ReadInt(doc, "messages_per_10s", &config->messages_per_10s, 1, 1000, error) &&
          ReadInt(doc, "board_rows", &config->board_rows, 14, 1000, error) &&
          ReadInt(doc, "board_rows_per_bbs", &config->board_rows_per_bbs, 1, 1000, error) &&
-         ReadInt(doc, "log_every_request", &config->log_every_request, 0, 1, error);
+         ReadInt(doc, "log_every_request", &config->log_every_request, 0, 1, error) &&
+         ReadInt(doc, "page_show_handles", &config->page_show_handles, 0, 1, error);
     delete doc;
     if (!ok) return 0;
     config->certificate = Resolve(base, config->certificate);

@@ -27,6 +27,7 @@ struct HubConfig {
     int board_rows = 20;                /* leaderboard rows (at least 14) */
     int board_rows_per_bbs = 5;         /* rows one BBS may hold in one board */
     int log_every_request = 0;          /* 1: a log line per request, polls included */
+    int page_show_handles = 0;          /* 1: the web page lists who is online by handle */
 };
 
 /* Reads the file; relative paths in it are taken from the file's own

@@ -865,6 +865,25 @@ int hub_db_board(HubDb *db, int daily, const char *period, int rows, int per_bbs
     return 1;
 }
 
+int hub_db_pulse(HubDb *db, int64_t now, int presence, int handles, HubPulse *out)
+{
+    std::lock_guard<std::mutex> hold(db->lock);
+    db->presence.Expire(now - presence);
+    out->players = (int64_t)db->presence.sessions.size();
+    out->bbses = (int64_t)db->presence.per_bbs.size();
+    out->chatting = db->presence.chatting;
+    out->handles.clear();
+    if (!handles) return 1;
+    sqlite3_stmt *st = Stmt(db, "SELECT DISTINCT player FROM sessions WHERE present=1 AND"
+                                " last_seen>=?1 ORDER BY player LIMIT 200");
+    if (!st) return 0;
+    sqlite3_bind_int64(st, 1, now - presence);
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) out->handles.push_back(Column(st, 0));
+    sqlite3_reset(st);
+    return rc == SQLITE_DONE;
+}
+
 void hub_db_prune(HubDb *db, int64_t now)
 {
     std::lock_guard<std::mutex> hold(db->lock);

@@ -133,6 +133,16 @@ struct HubBbsInfo {
 /* Every enrolled BBS by name key. 1, or 0 on failure. */
 int hub_db_list_bbs(HubDb *db, std::vector<HubBbsInfo> *out);
 
+struct HubPulse {
+    int64_t players = 0, bbses = 0, chatting = 0;
+    std::vector<std::string> handles;  /* filled only when asked for */
+};
+
+/* The lobby's counts now (sessions seen within presence seconds); with
+ * handles, the handles of those sessions too, at most 200. 1, or 0 on
+ * failure. */
+int hub_db_pulse(HubDb *db, int64_t now, int presence, int handles, HubPulse *out);
+
 /* Forgets replay memory past its time, old message ids and old chat
  * lines, a bounded amount per call; the service calls it every second. */
 void hub_db_prune(HubDb *db, int64_t now);
