@@ -8,6 +8,8 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 struct HubReply {
     int status = 0;            // 0: no reply (connection failed or cut)
@@ -16,6 +18,8 @@ struct HubReply {
     std::string retry_after;   // the Retry-After header, if any
     std::string date, etag;    // the Date and ETag headers, if any
     std::string code;          // an error reply's "code"
+    std::vector<std::pair<std::string, std::string>> headers;  // every header, as sent
+    std::string header(const char *name) const;  // a header's value (case-blind), or ""
 };
 
 class HubProcess {

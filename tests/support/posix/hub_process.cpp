@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <strings.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -53,6 +54,7 @@ HubReply ToReply(const httplib::Result &result)
     reply.retry_after = result->get_header_value("Retry-After");
     reply.date = result->get_header_value("Date");
     reply.etag = result->get_header_value("ETag");
+    for (const auto &h : result->headers) reply.headers.emplace_back(h.first, h.second);
     size_t at = reply.body.find("\"code\":\"");
     if (at != std::string::npos) {
         at += 8;
@@ -62,6 +64,13 @@ HubReply ToReply(const httplib::Result &result)
 }
 
 }  // namespace
+
+std::string HubReply::header(const char *name) const
+{
+    for (const auto &h : headers)
+        if (strcasecmp(h.first.c_str(), name) == 0) return h.second;
+    return "";
+}
 
 std::string HubBinary()
 {

@@ -1,0 +1,294 @@
+// The network's public page and boards.json from the real hub: names and
+// handles chosen to break out of HTML or JSON stay text, and the page
+// holds up with no members and with a thousand.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdio.h>
+
+#include <set>
+
+#include "hub_test_util.h"
+
+namespace {
+
+std::string Today()
+{
+    char out[9];
+    hub_utc_date((int64_t)time(nullptr), out);
+    return out;
+}
+
+std::string Line(const std::string &name, int score, const char *kind, int sequence)
+{
+    return "grimby\t" + Today() + "\t" + name + "\t" + std::to_string(score) + "\t" + kind +
+           "\t1765000000-" + std::to_string(sequence) + "-profile-0123456789abcdef.tsv\n";
+}
+
+std::string JsonText(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (c == '"' || c == '\\') out += std::string("\\") + c;
+        else out += c;
+    }
+    return out;
+}
+
+HubReply Upload(const HubProcess &hub, TestBbs &b, const std::vector<std::string> &lines)
+{
+    std::string body = "{\"bbs\":\"" + b.name + "\",\"game\":\"grimby\",\"session\":\"" +
+                       b.session + "\",\"seq\":" + std::to_string(++b.seq) +
+                       ",\"timestamp\":" + std::to_string((long long)time(nullptr)) +
+                       ",\"lines\":[";
+    for (size_t i = 0; i < lines.size(); i++) body += (i ? ",\"" : "\"") + JsonText(lines[i]) + "\"";
+    return hub.Signed("/v1/scores/upload", body + "]}", b.secret);
+}
+
+// A strict JSON reader that keeps every string it decodes (\u escapes
+// below 0x80 only, all this hub writes): false unless the whole text is
+// one well-formed value.
+struct JsonCheck {
+    const std::string &s;
+    size_t i = 0;
+    std::vector<std::string> strings;
+    void Space() { while (i < s.size() && strchr(" \t\r\n", s[i])) i++; }
+    bool String()
+    {
+        std::string out;
+        for (i++; i < s.size() && s[i] != '"'; i++) {
+            if ((unsigned char)s[i] < 0x20) return false;
+            if (s[i] != '\\') { out += s[i]; continue; }
+            char e = ++i < s.size() ? s[i] : 0;
+            if (e == 'u' && i + 4 < s.size()) {
+                out += (char)strtol(s.substr(i + 1, 4).c_str(), nullptr, 16);
+                i += 4;
+            } else if (strchr("\"\\/", e) && e) out += e;
+            else if (e == 'n') out += '\n';
+            else if (e == 't') out += '\t';
+            else return false;
+        }
+        if (i >= s.size()) return false;
+        i++;
+        strings.push_back(out);
+        return true;
+    }
+    bool Value(int depth)
+    {
+        Space();
+        if (i >= s.size() || depth > 32) return false;
+        char c = s[i];
+        if (c == '"') return String();
+        if (c == '{' || c == '[') {
+            char end = c == '{' ? '}' : ']';
+            i++;
+            Space();
+            if (i < s.size() && s[i] == end) return ++i, true;
+            for (;;) {
+                if (c == '{') {
+                    Space();
+                    if (i >= s.size() || s[i] != '"' || !String()) return false;
+                    Space();
+                    if (i >= s.size() || s[i++] != ':') return false;
+                }
+                if (!Value(depth + 1)) return false;
+                Space();
+                if (i < s.size() && s[i] == ',') { i++; continue; }
+                return i < s.size() && s[i++] == end;
+            }
+        }
+        for (const char *word : {"null", "true", "false"})
+            if (s.compare(i, strlen(word), word) == 0) return i += strlen(word), true;
+        size_t start = i;
+        if (s[i] == '-') i++;
+        while (i < s.size() && isdigit((unsigned char)s[i])) i++;
+        return i > start && s[i - 1] != '-';
+    }
+    bool Whole() { bool ok = Value(0); Space(); return ok && i == s.size(); }
+};
+
+// Every tag of the page is one the hub writes, with attributes it writes
+// and links only to itself or telnet: anything else is injected markup.
+std::string MarkupFault(const std::string &html)
+{
+    static const std::set<std::string> tags = {
+        "html", "head", "meta", "title", "link", "body", "header", "pre", "span",
+        "h1", "h2", "p", "main", "section", "table", "thead", "tbody", "tr", "th", "td", "a",
+        "footer"};
+    static const std::set<std::string> attrs = {"lang", "charset", "name", "content", "rel",
+                                                "href", "class", "id", "aria-hidden"};
+    const std::string doctype = "<!DOCTYPE html>\n";
+    if (html.compare(0, doctype.size(), doctype) != 0) return "no doctype";
+    for (size_t i = html.find('<', doctype.size()); i != std::string::npos;
+         i = html.find('<', i)) {
+        size_t j = ++i;
+        if (j < html.size() && html[j] == '/') j++;
+        size_t name = j;
+        while (j < html.size() && (isalnum((unsigned char)html[j]) || html[j] == '!')) j++;
+        std::string tag = html.substr(name, j - name);
+        if (!tags.count(tag)) return "tag <" + tag + "> at " + std::to_string(i);
+        for (;;) {
+            while (j < html.size() && html[j] == ' ') j++;
+            if (j >= html.size()) return "unclosed tag";
+            if (html[j] == '>') break;
+            size_t a = j;
+            while (j < html.size() && (isalpha((unsigned char)html[j]) || html[j] == '-')) j++;
+            std::string attr = html.substr(a, j - a);
+            if (!attrs.count(attr) || j >= html.size() || html[j] != '=' || html[j + 1] != '"')
+                return "attribute '" + attr + "' in <" + tag + ">";
+            size_t end = html.find('"', j + 2);
+            if (end == std::string::npos) return "unclosed value";
+            std::string value = html.substr(j + 2, end - j - 2);
+            if (attr == "href" && value[0] != '/' && value.compare(0, 9, "telnet://") != 0)
+                return "link to " + value;
+            j = end + 1;
+        }
+        i = j;
+    }
+    return "";
+}
+
+// Puts rows into the database as an older hub may have left them; the hub
+// must be stopped.
+void WriteDatabase(const HubProcess &hub, const std::string &sql)
+{
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open((hub.dir() + "/hub.db").c_str(), &db));
+    char *error = nullptr;
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error))
+        << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+TEST(HubPage, HostileNamesAndHandlesStayTextInPageAndJson)
+{
+    HubProcess hub("\"presence\":600");
+    ASSERT_TRUE(hub.Start());
+    // As sent inside the enrollment's JSON.
+    TestBbs script(hub, "<script>alert(1)</script>");
+    TestBbs quote(hub, "\\\"onerror=alert(2) x=\\\"");
+    TestBbs cell(hub, "</td></tr></table><img src=x onerror=alert(3)>");
+    ASSERT_FALSE(script.secret.empty());
+    ASSERT_FALSE(quote.secret.empty());
+    ASSERT_FALSE(cell.secret.empty());
+    EXPECT_EQ(200, Upload(hub, script, {Line("<b>Ann</b>", 900, "story", 1)}).status);
+    EXPECT_EQ(200, Upload(hub, quote, {Line("Bob\"'&", 800, "story", 1),
+                                       Line("<i>Cy", 50, "daily", 2)}).status);
+    cell.player = "<script>alert(4)</script>";
+    EXPECT_EQ(200, SendChat(hub, cell, "poll", 0).status);
+
+    // An address an older hub took unchecked must never become a link.
+    ASSERT_EQ(0, hub.Stop());
+    WriteDatabase(hub, "UPDATE bbs SET domain='javascript:alert(5)' WHERE name LIKE '<script>%';"
+                       "UPDATE bbs SET domain='bbs.example.org:2323' WHERE name LIKE '\"%';");
+    ASSERT_TRUE(hub.Start());
+    EXPECT_EQ(200, SendChat(hub, cell, "poll", 0).status);
+
+    HubReply page = hub.Get("/");
+    ASSERT_EQ(200, page.status);
+    EXPECT_EQ("text/html; charset=utf-8", page.header("Content-Type"));
+    EXPECT_EQ("default-src 'self'", page.header("Content-Security-Policy"));
+    EXPECT_EQ("nosniff", page.header("X-Content-Type-Options"));
+    EXPECT_EQ("no-referrer", page.header("Referrer-Policy"));
+    EXPECT_NE(std::string::npos, page.header("Cache-Control").find("max-age="));
+    EXPECT_EQ("", MarkupFault(page.body));
+    for (const char *text :
+         {"&lt;script&gt;alert(1)&lt;/script&gt;", "&quot;onerror=alert(2) x=&quot;",
+          "&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;img src=x onerror=alert(3)&gt;",
+          "&lt;b&gt;Ann&lt;/b&gt;", "Bob&quot;&#39;&amp;", "&lt;i&gt;Cy",
+          "<a href=\"telnet://bbs.example.org:2323\">"})
+        EXPECT_NE(std::string::npos, page.body.find(text)) << text;
+    EXPECT_EQ(std::string::npos, page.body.find("javascript:"));
+    // Three BBSes, one player online on one of them: counts, never the handle.
+    EXPECT_NE(std::string::npos, page.body.find("<span>1</span> players on <span>1</span> BBSes"));
+    EXPECT_EQ(std::string::npos, page.body.find("alert(4)"));
+    EXPECT_LT(page.body.find("&lt;b&gt;Ann"), page.body.find("Bob&quot;"));  // ranked
+
+    HubReply json = hub.Get("/boards.json");
+    ASSERT_EQ(200, json.status);
+    EXPECT_EQ("nosniff", json.header("X-Content-Type-Options"));
+    JsonCheck check{json.body};
+    ASSERT_TRUE(check.Whole()) << json.body;
+    std::set<std::string> texts(check.strings.begin(), check.strings.end());
+    for (const char *text : {"<script>alert(1)</script>", "\"onerror=alert(2) x=\"",
+                             "<b>Ann</b>", "Bob\"'&", "bbs.example.org:2323"})
+        EXPECT_TRUE(texts.count(text)) << text;
+    EXPECT_EQ(std::string::npos, json.body.find("javascript:"));
+    EXPECT_EQ(std::string::npos, json.body.find("alert(4)"));
+
+    // Unchanged data: the same tag, and a revalidation costs no body.
+    HubReply again = hub.Get("/", "", page.etag);
+    EXPECT_EQ(304, again.status);
+    EXPECT_EQ("", again.body);
+    EXPECT_EQ(304, hub.Get("/boards.json", "", json.etag).status);
+}
+
+TEST(HubPage, HandlesShownOnlyWhenTheOperatorSwitchesThemOn)
+{
+    HubProcess hub("\"presence\":600,\"page_show_handles\":1");
+    ASSERT_TRUE(hub.Start());
+    TestBbs b(hub, "Night Owl");
+    b.player = "<script>alert(4)</script>";
+    ASSERT_EQ(200, SendChat(hub, b, "poll", 0).status);
+    HubReply page = hub.Get("/");
+    EXPECT_EQ("", MarkupFault(page.body));
+    EXPECT_NE(std::string::npos, page.body.find("&lt;script&gt;alert(4)&lt;/script&gt;"));
+    JsonCheck check{hub.Get("/boards.json").body};
+    ASSERT_TRUE(check.Whole());
+    EXPECT_NE(check.strings.end(),
+              std::find(check.strings.begin(), check.strings.end(), "<script>alert(4)</script>"));
+}
+
+TEST(HubPage, EmptyNetworkAndAThousandMembersAtTheNameLimit)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    HubReply page = hub.Get("/");
+    ASSERT_EQ(200, page.status);
+    EXPECT_EQ("", MarkupFault(page.body));
+    EXPECT_NE(std::string::npos, page.body.find("No BBS has joined yet."));
+    EXPECT_NE(std::string::npos, page.body.find("No scores yet."));
+    HubReply json = hub.Get("/boards.json");
+    JsonCheck empty{json.body};
+    EXPECT_TRUE(empty.Whole()) << json.body;
+    EXPECT_NE(std::string::npos, json.body.find("\"bbses\":[]"));
+    HubReply css = hub.Get("/page.css");
+    EXPECT_EQ(200, css.status);
+    EXPECT_EQ("text/css; charset=utf-8", css.header("Content-Type"));
+
+    // A thousand members, each name at the 64-byte limit and full of markup.
+    ASSERT_EQ(0, hub.Stop());
+    std::string sql = "BEGIN;";
+    for (int i = 0; i < 1000; i++) {
+        char name[80];
+        snprintf(name, sizeof name, "%04d<td>&\"'</td>", i);
+        std::string full = name + std::string(64 - strlen(name), '>');
+        std::string quoted;
+        for (char c : full) quoted += c == '\'' ? "''" : std::string(1, c);
+        sql += "INSERT INTO bbs(key,name,secret,enrolled) VALUES('k" + std::to_string(1000 + i) +
+               "','" + quoted + "','s',1);";
+    }
+    WriteDatabase(hub, sql + "COMMIT;");
+    ASSERT_TRUE(hub.Start());
+    page = hub.Get("/");
+    ASSERT_EQ(200, page.status);
+    EXPECT_EQ("", MarkupFault(page.body));
+    size_t last = 0;
+    for (int i = 0; i < 1000; i++) {
+        char name[40];
+        snprintf(name, sizeof name, "%04d&lt;td&gt;&amp;&quot;&#39;&lt;/td&gt;&gt;&gt;", i);
+        size_t at = page.body.find(name);
+        ASSERT_NE(std::string::npos, at) << i;
+        ASSERT_LT(last, at) << i;  // all there, in order
+        last = at;
+    }
+    json = hub.Get("/boards.json");
+    JsonCheck many{json.body};
+    ASSERT_TRUE(many.Whole());
+    EXPECT_EQ(1000u, (size_t)std::count_if(many.strings.begin(), many.strings.end(),
+                                           [](const std::string &s) { return s == "name"; }));
+}
+
+}  // namespace
