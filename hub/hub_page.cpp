@@ -215,7 +215,7 @@ std::string hub_page_html(const HubPageData &d)
     std::string out =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-        "<title>GRIMBY network</title>\n<link rel=\"stylesheet\" href=\"/page.css\">\n"
+        "<title>GRIMBY network</title>\n<link rel=\"stylesheet\" href=\"page.css\">\n"
         "</head><body>\n<header>";
     Banner(out);
     out += "<h1>GRIMBY network</h1>\n<p class=\"pulse\" id=\"pulse\">Online now: <span>" +
@@ -261,7 +261,7 @@ std::string hub_page_html(const HubPageData &d)
         out += "</tbody></table>";
     }
     out += "</section>\n</main><footer><p class=\"f8\">Made " + When(d.now) +
-           " &middot; the same data: <a href=\"/boards.json\">boards.json</a></p></footer>\n"
+           " &middot; the same data: <a href=\"boards.json\">boards.json</a></p></footer>\n"
            "</body></html>\n";
     return out;
 }

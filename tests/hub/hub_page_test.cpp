@@ -140,7 +140,8 @@ std::string MarkupFault(const std::string &html)
             size_t end = html.find('"', j + 2);
             if (end == std::string::npos) return "unclosed value";
             std::string value = html.substr(j + 2, end - j - 2);
-            if (attr == "href" && value[0] != '/' && value.compare(0, 9, "telnet://") != 0)
+            if (attr == "href" && value != "page.css" && value != "boards.json" &&
+                value.compare(0, 9, "telnet://") != 0)
                 return "link to " + value;
             j = end + 1;
         }
