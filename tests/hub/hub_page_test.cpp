@@ -8,6 +8,7 @@
 #include <set>
 
 #include "hub_test_util.h"
+#include "testdir.h"
 
 namespace {
 
@@ -290,6 +291,47 @@ TEST(HubPage, EmptyNetworkAndAThousandMembersAtTheNameLimit)
     ASSERT_TRUE(many.Whole());
     EXPECT_EQ(1000u, (size_t)std::count_if(many.strings.begin(), many.strings.end(),
                                            [](const std::string &s) { return s == "name"; }));
+}
+
+// A real browser loads the page from the hub over TLS, trusting only the
+// hub's own certificate; the DOM it built after loading is what counts.
+TEST(HubPage, BrowserShowsHostileNamesAsTextAndRunsNothing)
+{
+    if (HubShell("command -v chromium >/dev/null 2>&1") != 0) GTEST_SKIP() << "no chromium";
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    TestBbs img(hub, "<img src=x onerror=document.title='PWNED'>");
+    TestBbs script(hub, "<script>document.title='PWNED'</script>");
+    ASSERT_FALSE(img.secret.empty());
+    ASSERT_FALSE(script.secret.empty());
+    ASSERT_EQ(200, Upload(hub, img, {Line("</td><script>x()</script>", 900, "story", 1)}).status);
+    TestDir dir;
+    std::string pin = dir.path("pin");
+    ASSERT_EQ(0, HubShell("openssl x509 -in '" + hub.dir() + "/cert.pem' -pubkey -noout |"
+                          " openssl pkey -pubin -outform der | openssl dgst -sha256 -binary |"
+                          " base64 > '" + pin + "'"));
+    std::string spki = TestReadFile(pin);
+    while (!spki.empty() && (spki.back() == '\n' || spki.back() == '\r')) spki.pop_back();
+    std::string dom = dir.path("dom.html");
+    int rc = HubShell("timeout 180 chromium --headless --no-sandbox --disable-gpu"
+                      " --disable-background-networking --disable-component-update"
+                      " --disable-sync --no-first-run --user-data-dir='" + dir.mkdir("profile") +
+                      "' --ignore-certificate-errors-spki-list=" + spki +
+                      " --dump-dom " + hub.url() + "/ > '" + dom + "' 2>/dev/null");
+    ASSERT_EQ(0, rc);
+    std::string body = TestReadFile(dom);
+    ASSERT_NE(std::string::npos, body.find("Story board")) << body.substr(0, 2000);
+    EXPECT_NE(std::string::npos, body.find("<title>GRIMBY network</title>"));
+    EXPECT_EQ(std::string::npos, body.find("PWNED</title>"));
+    EXPECT_EQ(std::string::npos, body.find("<img"));
+    EXPECT_EQ(std::string::npos, body.find("<script"));
+    for (const char *text : {"&lt;img src=x onerror=document.title='PWNED'&gt;",
+                             "&lt;script&gt;document.title='PWNED'&lt;/script&gt;",
+                             "&lt;/td&gt;&lt;script&gt;x()&lt;/script&gt;"})
+        EXPECT_NE(std::string::npos, body.find(text)) << text;
+    // The boards before the members, as the page lays them out.
+    EXPECT_LT(body.find("Story board"), body.find("Daily board"));
+    EXPECT_LT(body.find("Daily board"), body.find("Member BBSes"));
 }
 
 }  // namespace
