@@ -194,7 +194,7 @@ const std::string &hub_page_css()
             "h1{color:#ffff55;font-size:1.4em}h2{color:#55ffff;font-size:1.1em;"
             "border-bottom:1px solid #0000aa}\n"
             "a{color:#55ff55}table{border-collapse:collapse;width:100%}\n"
-            "th{color:#ff55ff;text-align:left}td,th{padding:.1em .4em;vertical-align:top;"
+            "th{color:#ff55ff;text-align:left;white-space:nowrap}td,th{padding:.1em .4em;vertical-align:top;"
             "overflow-wrap:anywhere}\n"
             "tbody tr:nth-child(odd){background:#000055}td.n,th:last-child{text-align:right}\n"
             ".art{line-height:1;font-size:10px;margin:.5em 0}\n"
