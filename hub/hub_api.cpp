@@ -491,9 +491,10 @@ void Page(const HubRequest &req, HubResponse *res)
     res->headers.emplace_back("X-Content-Type-Options", "nosniff");
     res->headers.emplace_back("Referrer-Policy", "no-referrer");
     res->routine = true;
-    if (req.path == "/page.css") {
+    if (req.path == "/page.css" || req.path == "/page.js") {
         res->headers.emplace_back("Cache-Control", "public, max-age=86400");
-        Reply(res, hub_page_css(), "text/css; charset=utf-8");
+        if (req.path == "/page.css") Reply(res, hub_page_css(), "text/css; charset=utf-8");
+        else Reply(res, hub_page_js(), "text/javascript; charset=utf-8");
         return;
     }
     int64_t now = Now();
@@ -675,7 +676,8 @@ void hub_api_handle(const HubRequest &req, HubResponse *res)
     else if (post && p == "/v1/bbs/domain") Domain(req, res);
     else if (get && (p == "/v1/scores/story.tsv" || p == "/v1/scores/daily.tsv")) Board(req, res);
     else if (get && p.compare(0, 9, "/updates/") == 0) Release(req, res);
-    else if (get && (p == "/" || p == "/boards.json" || p == "/page.css")) Page(req, res);
+    else if (get && (p == "/" || p == "/boards.json" || p == "/page.css" || p == "/page.js"))
+        Page(req, res);
     else if (!get && !post) hub_api_error(405, res);
     else hub_api_error(404, res);
 }

@@ -210,12 +210,27 @@ const std::string &hub_page_css()
     return css;
 }
 
+// Counts only, written as text: the page reads without it, and nothing
+// from boards.json ever becomes markup.
+const std::string &hub_page_js()
+{
+    static const std::string js =
+        "(function(){var p=document.getElementById('pulse');if(!p||!window.fetch)return;\n"
+        "function set(d){var s=p.getElementsByTagName('span'),v=[d.players,d.bbses,d.chatting];\n"
+        "for(var i=0;i<3&&i<s.length;i++)if(typeof v[i]==='number')s[i].textContent=String(v[i]);}\n"
+        "setInterval(function(){fetch('boards.json',{cache:'no-cache'}).then(function(r){\n"
+        "return r.ok?r.json():null;}).then(function(j){if(j&&j.pulse)set(j.pulse);})\n"
+        ".catch(function(){});},30000);})();\n";
+    return js;
+}
+
 std::string hub_page_html(const HubPageData &d)
 {
     std::string out =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
         "<title>GRIMBY network</title>\n<link rel=\"stylesheet\" href=\"page.css\">\n"
+        "<script src=\"page.js\" defer></script>\n"
         "</head><body>\n<header>";
     Banner(out);
     out += "<h1>GRIMBY network</h1>\n<p class=\"pulse\" id=\"pulse\">Online now: <span>" +

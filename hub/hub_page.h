@@ -41,8 +41,10 @@ void hub_page_rows(const std::string &board, std::vector<HubPageRow> *rows);
 std::string hub_page_html(const HubPageData &data);
 std::string hub_page_json(const HubPageData &data);
 
-/* The page's style sheet (the page's policy allows no inline style). */
+/* The page's style sheet and its small script refreshing the counts (the
+ * page's policy allows nothing inline). */
 const std::string &hub_page_css();
+const std::string &hub_page_js();
 
 struct HubPageDoc {
     std::shared_ptr<const std::string> body;
