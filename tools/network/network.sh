@@ -96,5 +96,6 @@ for n in 0 1 2; do
     "$((first_port + n))" "$root/bbs$((n + 1))"
 done
 echo "network: in the game, H then I shows the network's boards and C the shared chat."
+echo "network: the network's page is $hub/ (its certificate is signed by $root/hub/ca.pem)."
 echo "network: every arrival and exit runs that BBS's hub/GRIMBY-SYNC. Ctrl-C stops it all."
 wait
