@@ -315,7 +315,7 @@ TEST(HubPage, BrowserShowsHostileNamesAsTextAndRunsNothing)
     std::string spki = TestReadFile(pin);
     while (!spki.empty() && (spki.back() == '\n' || spki.back() == '\r')) spki.pop_back();
     std::string dom = dir.path("dom.html");
-    int rc = HubShell("timeout 180 chromium --headless --no-sandbox --disable-gpu"
+    int rc = HubShell("timeout 90 chromium --headless --no-sandbox --disable-gpu"
                       " --disable-background-networking --disable-component-update"
                       " --disable-sync --no-first-run --user-data-dir='" + dir.mkdir("profile") +
                       "' --ignore-certificate-errors-spki-list=" + spki +
