@@ -235,6 +235,17 @@ int qorb_hub_setting_save(const char *door_dir, const char *url, const char *ca_
         why_set(why, n, kCannot);
         return 0;
     }
+    /* The reader stops at a key it cannot decode (a name of 128 bytes or
+     * more): members placed after one would be saved but never read back,
+     * so the file is only written when they read back as given. */
+    static cj_doc check;
+    char back[1100];
+    if (!cj_parse(&check, text) || !cj_get(&check, "hub", back, sizeof back) ||
+        strcmp(back, url ? url : "") != 0 || !cj_get(&check, "hub_ca", back, sizeof back) ||
+        strcmp(back, ca_file ? ca_file : "") != 0) {
+        why_set(why, n, kCannot);
+        return 0;
+    }
     FILE *file = qc_file_create_like(temp, path);
     if (!file) {
         why_set(why, n, kCannot);
