@@ -2,23 +2,8 @@
 # to start is checked for what it must be: its format, a window program,
 # and resources 2000-2027 of exactly the sizes of the files it carries.
 # cmake -DEXE= -DOBJDUMP= -DFORMAT= -DPAYLOAD=payload.txt -P check_setup.cmake
-execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
-if(failed)
-  message(FATAL_ERROR "${OBJDUMP} cannot read ${EXE}")
-endif()
-if(NOT headers MATCHES "file format ${FORMAT}")
-  message(FATAL_ERROR "${EXE} is not ${FORMAT}")
-endif()
-if(NOT headers MATCHES "Subsystem[ \t]+00000002")
-  message(FATAL_ERROR "${EXE} is not a window program")
-endif()
-string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${headers}")
-foreach(dll IN LISTS dlls)
-  string(TOUPPER "${dll}" dll)
-  if(NOT dll MATCHES "DLL NAME: (KERNEL32|USER32|GDI32|MSVCRT|API-MS-WIN-[A-Z0-9-]+)\\.DLL")
-    message(FATAL_ERROR "${EXE} needs ${dll}")
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/check_pe.cmake)
+grimby_check_pe(${EXE} ${OBJDUMP} ${FORMAT} 2 "KERNEL32|USER32|GDI32|MSVCRT")
 # objdump lists the resource tree: the name's id, its language, the leaf
 # with the size. Only RCDATA uses ids 2000 and up here.
 string(REGEX MATCH "Resource Directory section:.*" tree "${headers}")

@@ -1,24 +1,9 @@
 # Run after GRIMBY-UPDATE links: the program this machine cannot start is
 # checked for what it must be. cmake -DEXE= -DOBJDUMP= -DFORMAT= -DKEY=
 # -DTEST_SWITCH=ON|OFF -P check_exe.cmake
-execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
-if(failed)
-  message(FATAL_ERROR "${OBJDUMP} cannot read ${EXE}")
-endif()
-if(NOT headers MATCHES "file format ${FORMAT}")
-  message(FATAL_ERROR "${EXE} is not ${FORMAT}")
-endif()
-if(NOT headers MATCHES "Subsystem[ \t]+00000003")
-  message(FATAL_ERROR "${EXE} is not a console program")
-endif()
 # Linked statically: nothing but the system's own libraries.
-string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${headers}")
-foreach(dll IN LISTS dlls)
-  string(TOUPPER "${dll}" dll)
-  if(NOT dll MATCHES "DLL NAME: (KERNEL32|ADVAPI32|CRYPT32|WINHTTP|MSVCRT|USER32|API-MS-WIN-[A-Z0-9-]+)\\.DLL")
-    message(FATAL_ERROR "${EXE} needs ${dll}")
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/check_pe.cmake)
+grimby_check_pe(${EXE} ${OBJDUMP} ${FORMAT} 3 "KERNEL32|ADVAPI32|CRYPT32|WINHTTP|MSVCRT|USER32")
 file(READ ${EXE} exe_hex HEX)
 file(READ ${KEY} key_hex HEX)
 string(FIND "${exe_hex}" "${key_hex}" at)
