@@ -45,6 +45,12 @@ void Reply(HubResponse *res, const std::string &body, const char *type)
     res->content_type = type;
 }
 
+void Reply(HubResponse *res, const std::shared_ptr<const std::string> &body, const char *type)
+{
+    res->shared_body = body;
+    res->content_type = type;
+}
+
 // Every error carries a code a program can act on beside the sentence a
 // person reads.
 void Error(HubResponse *res, int status, const char *code, const char *sentence)
@@ -471,7 +477,7 @@ void Board(const HubRequest &req, HubResponse *res)
         res->status = 304;
         return;
     }
-    Reply(res, *board.body, "text/tab-separated-values");
+    Reply(res, board.body, "text/tab-separated-values");
 }
 
 /* ---- the public page ---- */
@@ -515,7 +521,7 @@ void Page(const HubRequest &req, HubResponse *res)
         res->status = 304;
         return;
     }
-    Reply(res, *doc.body,
+    Reply(res, doc.body,
           req.path == "/" ? "text/html; charset=utf-8" : "application/json");
 }
 

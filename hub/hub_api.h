@@ -9,6 +9,7 @@
 #include <stdint.h>
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +30,9 @@ struct HubResponse {
     int status = 200;
     std::string content_type;   /* empty with an empty body */
     std::string body;
+    /* A document the hub keeps rendered (a board, the page), sent instead
+     * of body as it is: a copy would cost each fetch its size again. */
+    std::shared_ptr<const std::string> shared_body;
     std::vector<std::pair<std::string, std::string>> headers;
     /* A release file to stream instead of body: the front owns the
      * descriptor once handed over and closes it. -1: none. */

@@ -467,7 +467,9 @@ private:
     void Write(const HubResponse &res, bool head, bool refused)
     {
         bool close = !keep_alive_ || gStopping;
-        uint64_t size = res.file_fd >= 0 ? (uint64_t)res.file_size : res.body.size();
+        uint64_t size = res.file_fd >= 0     ? (uint64_t)res.file_size
+                        : res.shared_body ? res.shared_body->size()
+                                          : res.body.size();
         // A slow reader gets time in proportion to the reply (8 KB/s at least).
         Deadline((uint64_t)gConfig->request_deadline_ms + size / 8);
         auto self = shared_from_this();
@@ -479,6 +481,17 @@ private:
                 self->ReadHeader();
             }
         };
+        if (!head && res.shared_body && res.file_fd < 0) {
+            auto out = std::make_shared<http::response<http::span_body<const char>>>(
+                (http::status)res.status, 11);
+            Head(*out, res, close);
+            std::shared_ptr<const std::string> body = res.shared_body;
+            out->body() = http::span_body<const char>::value_type(body->data(), body->size());
+            out->prepare_payload();
+            http::async_write(stream_, *out,
+                              [out, body, done](error_code ec, size_t n) { done(ec, n); });
+            return;
+        }
         if (head || res.file_fd < 0) {
             if (res.file_fd >= 0) ::close(res.file_fd);
             auto out = std::make_shared<http::response<http::string_body>>(
