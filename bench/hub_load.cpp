@@ -7,7 +7,9 @@
 // hub's own storage code before it starts), and a later phase times the
 // polls while another client fetches both boards as fast as it can; a last
 // one times them while 512 slow clients from 64 addresses hold connections
-// open, on the hub and on nginx alike.
+// open, on the hub and on nginx alike. The network's page is fetched as fast
+// as it can be against nginx serving the same bytes from a file, and polls
+// are timed while one client reads it in a loop.
 //
 //   bench_hub_load [SECONDS_PER_PHASE] [CONCURRENCY] [BBSES]
 #include <arpa/inet.h>
@@ -30,6 +32,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -153,8 +156,10 @@ void Percentiles(std::vector<double> &ms, Result *r)
     r->max = ms.back();
 }
 
-// As many polls as `threads` callers can make back to back.
-Result Saturate(int port, int threads, double seconds)
+// As many requests (signed polls unless told) as `threads` callers can
+// make back to back.
+Result Saturate(int port, int threads, double seconds,
+                const std::function<std::string()> &make = SignedPoll)
 {
     std::atomic<long> ok{0}, failed{0};
     Clock::time_point start = Clock::now();
@@ -163,7 +168,7 @@ Result Saturate(int port, int threads, double seconds)
     for (int i = 0; i < threads; i++)
         workers.emplace_back([&] {
             while (Clock::now() < end) {
-                if (Exchange(port, SignedPoll()) == 200) ok++;
+                if (Exchange(port, make()) == 200) ok++;
                 else failed++;
             }
         });
@@ -385,18 +390,22 @@ long BuildMonth(const std::string &path, int bbses)
     return stored;
 }
 
-// Fetches both boards back to back on fresh connections until stop.
-void FetchBoards(int port, std::atomic<bool> *stop, std::vector<double> *ms, long *failed)
+std::string GetRequest(const std::string &path)
 {
-    for (int k = 0; !*stop; k++) {
-        const char *path = k % 2 ? "/v1/scores/daily.tsv" : "/v1/scores/story.tsv";
-        std::string request = std::string("GET ") + path +
-                              " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    return "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+}
+
+// Fetches the paths in turn on fresh connections until stop; a reply that
+// is not a 200 holding `expect` counts as failed.
+void FetchLoop(int port, const std::vector<std::string> &paths, const std::string &expect,
+               std::atomic<bool> *stop, std::vector<double> *ms, long *failed)
+{
+    for (size_t k = 0; !*stop; k++) {
         Clock::time_point start = Clock::now();
         std::string reply;
-        int status = Exchange(port, request, &reply);
+        int status = Exchange(port, GetRequest(paths[k % paths.size()]), &reply);
         ms->push_back(Ms(Clock::now() - start));
-        if (status != 200 || reply.find("\tMonth BBS ") == std::string::npos) (*failed)++;
+        if (status != 200 || reply.find(expect) == std::string::npos) (*failed)++;
     }
 }
 
@@ -434,7 +443,7 @@ int main(int argc, char **argv)
 
     std::string hub_binary = BenchBuildDir() + "/hub/grimby-hub";
 
-    Run("mkdir -p " + d + "/releases " + d + "/tmp");
+    Run("mkdir -p " + d + "/releases " + d + "/tmp " + d + "/www");
     Clock::time_point built = Clock::now();
     long lines = BuildMonth(gDir + "/hub.db", bbses);
     if (lines < 0) return 1;
@@ -483,7 +492,8 @@ int main(int argc, char **argv)
                   "/tmp;\n scgi_temp_path " + gDir + "/tmp;\n server {\n  listen 127.0.0.1:" +
                   std::to_string(nginx_port) + " ssl;\n  ssl_certificate " + gDir +
                   "/cert.pem;\n  ssl_certificate_key " + gDir + "/key.pem;\n"
-                  "  ssl_protocols TLSv1.2 TLSv1.3;\n  location / { default_type application/json;"
+                  "  ssl_protocols TLSv1.2 TLSv1.3;\n  location = /page.html { root " + gDir +
+                  "/www; }\n  location / { default_type application/json;"
                   " return 200 '{\"players\":1,\"bbses\":1,\"chatting\":0,\"cursor\":0,"
                   "\"lines\":[]}'; }\n }\n}\n");
     pid_t nginx = Spawn({"/usr/sbin/nginx", "-p", gDir, "-c", gDir + "/nginx.conf"},
@@ -555,7 +565,10 @@ int main(int argc, char **argv)
     std::atomic<bool> stop_fetch{false};
     std::vector<double> board_ms;
     long board_failed = 0;
-    std::thread fetcher([&] { FetchBoards(hub_port, &stop_fetch, &board_ms, &board_failed); });
+    std::thread fetcher([&] {
+        FetchLoop(hub_port, {"/v1/scores/story.tsv", "/v1/scores/daily.tsv"}, "\tMonth BBS ",
+                  &stop_fetch, &board_ms, &board_failed);
+    });
     Result busy = Paced(hub_port, hub_max.rate / 2, seconds);
     stop_fetch = true;
     fetcher.join();
@@ -571,6 +584,58 @@ int main(int argc, char **argv)
            "target p99 <= 5 ms   %s\n",
            (double)board_ms.size() / seconds, boards.p50, boards.p99, boards.max, boards.failed,
            boards.p99 <= 5 ? "met" : "MISSED");
+
+    // The network's page: the hub renders it once per change of its data,
+    // so a fetch should cost what nginx serving the same bytes from a file
+    // costs. Then polls at half the top rate while one client fetches it
+    // back to back.
+    std::string page;
+    if (Exchange(hub_port, GetRequest("/"), &page) != 200 ||
+        page.find("\r\n\r\n") == std::string::npos) {
+        fprintf(stderr, "the hub's page could not be fetched\n");
+    } else {
+        page = page.substr(page.find("\r\n\r\n") + 4);
+        WriteFile(gDir + "/www/page.html", page);
+        Result hub_page, nginx_page;
+        for (int round = 0; round < 4; round++) {
+            Result h = Saturate(hub_port, concurrency, seconds / 4, [] { return GetRequest("/"); });
+            Result g = Saturate(nginx_port, concurrency, seconds / 4,
+                                [] { return GetRequest("/page.html"); });
+            hub_page.ok += h.ok;
+            hub_page.failed += h.failed;
+            hub_page.rate += h.rate / 4;
+            nginx_page.ok += g.ok;
+            nginx_page.failed += g.failed;
+            nginx_page.rate += g.rate / 4;
+        }
+        printf("The network's page (%zu bytes of HTML), each fetch on a fresh TLS 1.2 connection, "
+               "%d callers back to back:\n", page.size(), concurrency);
+        printf("  grimby-hub  %8.0f pages/s  (%ld ok, %ld failed)\n", hub_page.rate, hub_page.ok,
+               hub_page.failed);
+        printf("  nginx       %8.0f pages/s  (%ld ok, %ld failed)  the same bytes from a file\n",
+               nginx_page.rate, nginx_page.ok, nginx_page.failed);
+        double page_ratio = nginx_page.rate > 0 ? hub_page.rate / nginx_page.rate : 0;
+        printf("  ratio hub/nginx %.2f   target >= 0.80   %s\n", page_ratio,
+               page_ratio >= 0.8 ? "met" : "MISSED");
+
+        std::atomic<bool> stop_page{false};
+        std::vector<double> page_ms;
+        long page_failed = 0;
+        std::thread reader([&] {
+            FetchLoop(hub_port, {"/"}, "Month BBS ", &stop_page, &page_ms, &page_failed);
+        });
+        Result beside = Paced(hub_port, hub_max.rate / 2, seconds);
+        stop_page = true;
+        reader.join();
+        Result pages;
+        Percentiles(page_ms, &pages);
+        printf("At half the top rate while one client fetches the page back to back:\n");
+        printf("  polls       %6.0f/s  p50 %6.1f ms  p99 %6.1f ms  max %6.1f ms  (%ld failed)   "
+               "alone p99 %.1f ms\n",
+               beside.rate, beside.p50, beside.p99, beside.max, beside.failed, hub_half.p99);
+        printf("  page        %6.0f/s  p50 %6.1f ms  p99 %6.1f ms  max %6.1f ms  (%ld failed)\n",
+               (double)page_ms.size() / seconds, pages.p50, pages.p99, pages.max, page_failed);
+    }
 
     // Each server under the same attack in turn, polled at half the hub's top rate.
     Result hub_attacked, nginx_attacked;
