@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "session.h"
+#include "win32/ODRes.h"
 #include "win32/ODWindows.h"
 #include "win_door.h"
 
@@ -332,6 +335,31 @@ protected:
         SetForegroundWindow(frame);
         Sleep(300);
     }
+    // A caller on a Door32 line: the BBS's library is the stand-in that
+    // holds the door where a test needs it (see its source), the caller's
+    // screen is a file, and the caller types nothing.
+    void StartDoor32(int minutes)
+    {
+        std::string dorinfo = "Test Castle\r\nSam\r\nSysop\r\nCOM1\r\n38400 BAUD,N,8,1\r\n0\r\nAda\r\n"
+                              "Lovelace\r\nLondon\r\n1\r\n100\r\n" + std::to_string(minutes) + "\r\n";
+        ASSERT_TRUE(CopyFileA(WindowsPath(DOOR32_HOLD_DLL).c_str(), door.dir.path("DOOR32.DLL").c_str(), FALSE));
+        std::string drop = door.dir.write("node1\\DORINFO1.DEF", dorinfo);
+        ASSERT_TRUE(door.Start(nullptr, "-D \"" + drop + "\""));
+        ASSERT_TRUE(Door32CallerSees("[Y] ENABLE SOUND")) << "the door did not take the Door32 line";
+        Attach();
+    }
+    bool Door32CallerSees(const char *text)
+    {
+        for (uint64_t end = TestNowMs() + 30000; TestNowMs() < end; Sleep(100))
+            if (door.dir.read("door32-caller.out").find(text) != std::string::npos) return true;
+        return false;
+    }
+    // One of the stand-in library's events (manual reset, shared by name).
+    HANDLE Door32Event(const char *name)
+    {
+        std::string full = "GrimbyDoor32" + std::string(name) + "-" + std::to_string(door.process.dwProcessId);
+        return CreateEventA(nullptr, TRUE, FALSE, full.c_str());
+    }
     void Keys(const std::string &keys) { RunUnix("xdotool key --delay 40 " + keys); }
     void TypeLocal(const std::string &text) { RunUnix("xdotool type --delay 40 '" + text + "'"); }
     HWND TimeText() { return FindWindowExA(GetDlgItem(frame, 1000), nullptr, "Static", nullptr); }
@@ -596,22 +624,8 @@ TEST_F(FrameWindow, CancellingTheLocalLoginEndsWithZeroAndNoSession)
 // it must still find what it paints from and locks.
 TEST_F(FrameWindow, AFrameThreadLeftBehindAtExitEndsCleanlyWhileTheLineIsHandedBack)
 {
-    std::string dorinfo = "Test Castle\r\nSam\r\nSysop\r\nCOM1\r\n38400 BAUD,N,8,1\r\n0\r\nAda\r\nLovelace\r\n"
-                          "London\r\n1\r\n100\r\n60\r\n";
-    ASSERT_TRUE(CopyFileA(WindowsPath(DOOR32_HOLD_DLL).c_str(), door.dir.path("DOOR32.DLL").c_str(), FALSE));
-    std::string drop = door.dir.write("node1\\DORINFO1.DEF", dorinfo);
-    ASSERT_TRUE(door.Start(nullptr, "-D \"" + drop + "\""));
-    auto caller_sees = [&](const char *text) {
-        return door.dir.read("door32-caller.out").find(text) != std::string::npos;
-    };
-    for (uint64_t end = TestNowMs() + 30000; !caller_sees("[Y] ENABLE SOUND") && TestNowMs() < end;) Sleep(100);
-    ASSERT_TRUE(caller_sees("[Y] ENABLE SOUND")) << "the door did not take the Door32 line";
-    Attach();
-    auto event = [&](const char *name) {
-        std::string full = "GrimbyDoor32" + std::string(name) + "-" + std::to_string(door.process.dwProcessId);
-        return CreateEventA(nullptr, TRUE, FALSE, full.c_str());
-    };
-    HANDLE offline = event("Offline"), closing = event("Closing"), go = event("Go");
+    StartDoor32(60);
+    HANDLE offline = Door32Event("Offline"), closing = Door32Event("Closing"), go = Door32Event("Go");
     FaultWatch watch(door.process.dwProcessId);
     ASSERT_TRUE(watch.attached());
     HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE,
@@ -638,4 +652,47 @@ TEST_F(FrameWindow, AFrameThreadLeftBehindAtExitEndsCleanlyWhileTheLineIsHandedB
     SetEvent(go);
     EXPECT_EQ(door.ExitCode(), 1);
     for (HANDLE h : {thread, offline, closing, go}) CloseHandle(h);
+}
+
+// A toolbar check button pressed while the session is not running (here
+// while the caller's last words stand after time ran out, the door held
+// at its look at the line) is dropped by the session: the button must
+// come up again at once, not stay pressed as if chat had started.
+TEST_F(FrameWindow, AChatButtonPressedAfterTheSessionEndedComesUpAgainAtOnce)
+{
+    StartDoor32(1);
+    HANDLE hold = Door32Event("Hold"), held = Door32Event("Held"), go = Door32Event("Go");
+    HWND toolbar = GetDlgItem(frame, ID_TOOLBAR);
+    ASSERT_NE(toolbar, nullptr);
+    DWORD_PTR checked = 1;
+    SendMessageTimeoutA(toolbar, TB_ISBUTTONCHECKED, ID_DOOR_CHAT, 0, SMTO_ABORTIFHUNG, 10000, &checked);
+    ASSERT_EQ(checked, 0u);
+    // The button's place, asked in the door's own memory.
+    HANDLE process = door.process.hProcess;
+    void *remote = VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(remote, nullptr);
+    DWORD_PTR index = 0, got = 0;
+    SendMessageTimeoutA(toolbar, TB_COMMANDTOINDEX, ID_DOOR_CHAT, 0, SMTO_ABORTIFHUNG, 10000, &index);
+    SendMessageTimeoutA(toolbar, TB_GETITEMRECT, index, (LPARAM)remote, SMTO_ABORTIFHUNG, 10000, &got);
+    RECT button = {};
+    ASSERT_TRUE(got && ReadProcessMemory(process, remote, &button, sizeof button, nullptr));
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    LPARAM middle = MAKELPARAM((button.left + button.right) / 2, (button.top + button.bottom) / 2);
+
+    // The sysop takes the last minute away: time is up.
+    Keys("shift+Down");
+    ASSERT_TRUE(Door32CallerSees("used up all of your time"));
+    SetEvent(hold);
+    ASSERT_EQ(WaitForSingleObject(held, 30000), (DWORD)WAIT_OBJECT_0) << "the door never looked at the line again";
+    // The press and the release reach the button one after the other, and
+    // the frame has dealt with the click when the release returns.
+    DWORD_PTR result = 0;
+    ASSERT_NE(SendMessageTimeoutA(toolbar, WM_LBUTTONDOWN, MK_LBUTTON, middle, SMTO_ABORTIFHUNG, 10000, &result), 0);
+    ASSERT_NE(SendMessageTimeoutA(toolbar, WM_LBUTTONUP, 0, middle, SMTO_ABORTIFHUNG, 10000, &result), 0);
+    checked = 1;
+    SendMessageTimeoutA(toolbar, TB_ISBUTTONCHECKED, ID_DOOR_CHAT, 0, SMTO_ABORTIFHUNG, 10000, &checked);
+    EXPECT_EQ(checked, 0u) << "the chat button stays pressed after the session dropped the request";
+    SetEvent(go);
+    EXPECT_EQ(door.ExitCode(), 3);
+    for (HANDLE h : {hold, held, go}) CloseHandle(h);
 }

@@ -4,6 +4,9 @@
 // door32-caller.out beside the library; the caller types nothing. Events
 // named after the door's process id:
 //   GrimbyDoor32Offline-PID  set by the test: the caller hangs up
+//   GrimbyDoor32Hold-PID     set by the test: the door's next look at the
+//                            line waits for Go (once), having set
+//   GrimbyDoor32Held-PID
 //   GrimbyDoor32Closing-PID  set here when the door hands the line back
 //   GrimbyDoor32Go-PID       set by the test: the hand-back returns (at
 //                            the latest after a minute)
@@ -11,7 +14,8 @@
 
 #include <stdio.h>
 
-static HANDLE hAvailable = nullptr, hOffline = nullptr, hOut = INVALID_HANDLE_VALUE;
+static HANDLE hAvailable = nullptr, hOffline = nullptr, hHold = nullptr, hOut = INVALID_HANDLE_VALUE;
+static int bHeld = 0;
 
 static HANDLE NamedEvent(const char *name)
 {
@@ -32,7 +36,8 @@ extern "C" __declspec(dllexport) BOOL WINAPI DoorInitialize(void)
     hOut = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
     hAvailable = CreateEventA(nullptr, TRUE, FALSE, nullptr); /* never set: no keys */
     hOffline = NamedEvent("Offline");
-    return hOut != INVALID_HANDLE_VALUE && hAvailable && hOffline;
+    hHold = NamedEvent("Hold");
+    return hOut != INVALID_HANDLE_VALUE && hAvailable && hOffline && hHold;
 }
 
 extern "C" __declspec(dllexport) void WINAPI DoorShutdown(void)
@@ -66,5 +71,13 @@ extern "C" __declspec(dllexport) HANDLE WINAPI DoorGetAvailableEventHandle(void)
 
 extern "C" __declspec(dllexport) HANDLE WINAPI DoorGetOfflineEventHandle(void)
 {
+    if (!bHeld && WaitForSingleObject(hHold, 0) == WAIT_OBJECT_0) {
+        bHeld = 1;
+        HANDLE held = NamedEvent("Held"), go = NamedEvent("Go");
+        SetEvent(held);
+        WaitForSingleObject(go, 60000);
+        CloseHandle(held);
+        CloseHandle(go);
+    }
     return hOffline;
 }
