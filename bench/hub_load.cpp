@@ -180,6 +180,24 @@ Result Saturate(int port, int threads, double seconds,
     return r;
 }
 
+// The hub and nginx in four alternating short rounds, so that whatever
+// else the machine runs weighs on both alike.
+void SaturateBoth(int hub_port, const std::function<std::string()> &hub_request, int nginx_port,
+                  const std::function<std::string()> &nginx_request, int threads, double seconds,
+                  Result *hub, Result *nginx)
+{
+    for (int round = 0; round < 4; round++) {
+        Result h = Saturate(hub_port, threads, seconds / 4, hub_request);
+        Result g = Saturate(nginx_port, threads, seconds / 4, nginx_request);
+        hub->ok += h.ok;
+        hub->failed += h.failed;
+        hub->rate += h.rate / 4;
+        nginx->ok += g.ok;
+        nginx->failed += g.failed;
+        nginx->rate += g.rate / 4;
+    }
+}
+
 // Polls at a fixed rate, each timed from the moment it was due, so a slow
 // reply delays no later measurement.
 Result Paced(int port, double rate, double seconds)
@@ -528,19 +546,9 @@ int main(int argc, char **argv)
            concurrency, seconds, std::thread::hardware_concurrency());
     Saturate(hub_port, concurrency, 1.0);  // warm both up
     Saturate(nginx_port, concurrency, 1.0);
-    // Alternating short phases, so that whatever else the machine runs
-    // weighs on both alike.
     Result hub_max, nginx_max;
-    for (int round = 0; round < 4; round++) {
-        Result h = Saturate(hub_port, concurrency, seconds / 4);
-        Result g = Saturate(nginx_port, concurrency, seconds / 4);
-        hub_max.ok += h.ok;
-        hub_max.failed += h.failed;
-        hub_max.rate += h.rate / 4;
-        nginx_max.ok += g.ok;
-        nginx_max.failed += g.failed;
-        nginx_max.rate += g.rate / 4;
-    }
+    SaturateBoth(hub_port, SignedPoll, nginx_port, SignedPoll, concurrency, seconds, &hub_max,
+                 &nginx_max);
     printf("  grimby-hub  %8.0f polls/s  (%ld ok, %ld failed)\n", hub_max.rate, hub_max.ok,
            hub_max.failed);
     printf("  nginx       %8.0f polls/s  (%ld ok, %ld failed)  return 200, 2 workers\n",
@@ -597,17 +605,9 @@ int main(int argc, char **argv)
         page = page.substr(page.find("\r\n\r\n") + 4);
         WriteFile(gDir + "/www/page.html", page);
         Result hub_page, nginx_page;
-        for (int round = 0; round < 4; round++) {
-            Result h = Saturate(hub_port, concurrency, seconds / 4, [] { return GetRequest("/"); });
-            Result g = Saturate(nginx_port, concurrency, seconds / 4,
-                                [] { return GetRequest("/page.html"); });
-            hub_page.ok += h.ok;
-            hub_page.failed += h.failed;
-            hub_page.rate += h.rate / 4;
-            nginx_page.ok += g.ok;
-            nginx_page.failed += g.failed;
-            nginx_page.rate += g.rate / 4;
-        }
+        SaturateBoth(hub_port, [] { return GetRequest("/"); }, nginx_port,
+                     [] { return GetRequest("/page.html"); }, concurrency, seconds, &hub_page,
+                     &nginx_page);
         printf("The network's page (%zu bytes of HTML), each fetch on a fresh TLS 1.2 connection, "
                "%d callers back to back:\n", page.size(), concurrency);
         printf("  grimby-hub  %8.0f pages/s  (%ld ok, %ld failed)\n", hub_page.rate, hub_page.ok,

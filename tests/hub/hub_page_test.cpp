@@ -245,6 +245,50 @@ TEST(HubPage, HandlesShownOnlyWhenTheOperatorSwitchesThemOn)
               std::find(check.strings.begin(), check.strings.end(), "<script>alert(4)</script>"));
 }
 
+// A handle and a player at their 32 bytes, all of it markup (each byte
+// grows to an entity; a handle one byte longer is cut), and an address at
+// its 80.
+TEST(HubPage, HandlesPlayersAndAddressesAtTheirLimitsStayWholeAndText)
+{
+    HubProcess hub("\"presence\":600,\"page_show_handles\":1");
+    ASSERT_TRUE(hub.Start());
+    TestBbs b(hub, "Limit BBS");
+    ASSERT_FALSE(b.secret.empty());
+    std::string handle;
+    while (handle.size() < 32) handle += "<&\"'>";
+    handle.resize(32);
+    b.player = JsonText(handle) + "X";  // the 33rd byte is cut
+    ASSERT_EQ(200, SendChat(hub, b, "poll", 0).status);
+    std::string player = "\"" + handle.substr(0, 30) + "&";
+    ASSERT_EQ(200, Upload(hub, b, {Line(player, 700, "story", 1)}).status);
+    std::string domain = std::string(63, 'a') + ".example.org:2323";
+    ASSERT_EQ(0, hub.Stop());
+    WriteDatabase(hub, "UPDATE bbs SET domain='" + domain + "';");
+    ASSERT_TRUE(hub.Start());
+    ASSERT_EQ(200, SendChat(hub, b, "poll", 0).status);
+
+    auto escaped = [](const std::string &text) {
+        std::string out;
+        for (char c : text)
+            out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : c == '"' ? "&quot;"
+                 : c == '\'' ? "&#39;" : std::string(1, c);
+        return out;
+    };
+    HubReply page = hub.Get("/");
+    ASSERT_EQ(200, page.status);
+    EXPECT_EQ("", MarkupFault(page.body));
+    EXPECT_NE(std::string::npos, page.body.find(escaped(handle) + "<")) << "the handle, whole";
+    EXPECT_EQ(std::string::npos, page.body.find(escaped(handle) + "X"));
+    EXPECT_NE(std::string::npos, page.body.find(escaped(player) + "<")) << "the player, whole";
+    EXPECT_NE(std::string::npos, page.body.find("<a href=\"telnet://" + domain + "\">"));
+    JsonCheck check{hub.Get("/boards.json").body};
+    ASSERT_TRUE(check.Whole());
+    std::set<std::string> texts(check.strings.begin(), check.strings.end());
+    EXPECT_TRUE(texts.count(handle));
+    EXPECT_TRUE(texts.count(player));
+    EXPECT_TRUE(texts.count(domain));
+}
+
 TEST(HubPage, EmptyNetworkAndAThousandMembersAtTheNameLimit)
 {
     HubProcess hub;
