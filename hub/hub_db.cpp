@@ -945,14 +945,22 @@ int hub_db_set_banned(HubDb *db, const std::string &key, int banned)
     return Commit(db, true) ? (changed ? 1 : 0) : -1;
 }
 
+// On the boards' reading connection: counting every member's scores takes
+// tens of milliseconds in a large network's month, and no poll may wait
+// for it (the page asks for this list whenever its counts are due).
 int hub_db_list_bbs(HubDb *db, std::vector<HubBbsInfo> *out)
 {
-    std::lock_guard<std::mutex> hold(db->lock);
+    std::lock_guard<std::mutex> hold(db->board_lock);
     out->clear();
-    sqlite3_stmt *st = Stmt(db, "SELECT name, domain, enrolled, last_seen, banned,"
-                                " (SELECT COUNT(*) FROM scores WHERE bbs_key=bbs.key)"
-                                " FROM bbs ORDER BY key");
-    if (!st) return 0;
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(db->board_sql,
+                           "SELECT name, domain, enrolled, last_seen, banned,"
+                           " (SELECT COUNT(*) FROM scores WHERE bbs_key=bbs.key)"
+                           " FROM bbs ORDER BY key",
+                           -1, &st, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(st);
+        return 0;
+    }
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         HubBbsInfo info;
@@ -964,6 +972,6 @@ int hub_db_list_bbs(HubDb *db, std::vector<HubBbsInfo> *out)
         info.scores = sqlite3_column_int64(st, 5);
         out->push_back(info);
     }
-    sqlite3_reset(st);
+    sqlite3_finalize(st);
     return rc == SQLITE_DONE;
 }
