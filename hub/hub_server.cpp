@@ -197,9 +197,12 @@ public:
 
     bool Submit(std::function<void()> job)
     {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (jobs_.size() >= max_queued_) return false;
-        jobs_.push_back(std::move(job));
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (jobs_.size() >= max_queued_) return false;
+            jobs_.push_back(std::move(job));
+        }
+        // Woken after the lock is free, the worker does not wake only to wait for it.
         wake_.notify_one();
         return true;
     }
