@@ -98,6 +98,23 @@ static int join(const char *door_dir, const char *name, char *out, size_t cap)
     return length >= 0 && (size_t)length < cap;
 }
 
+/* 1 when every top-level key can be read: the reader's lookup ends at a
+ * key it cannot decode (128 bytes or more, a bad escape), and a "hub" after
+ * one would be missed, silently joining the build's network instead. */
+static int every_key_readable(const cj_doc *doc)
+{
+    if (doc->ntok < 1 || doc->tok[0].type != '{') return 0;
+    int32_t end = doc->tok[0].next;
+    char name[128];
+    for (int32_t index = 1; index < end && index + 1 < doc->ntok;) {
+        if (!cj_decode(doc, index, name, sizeof name)) return 0;
+        int32_t next = doc->tok[index + 1].next;
+        if (next <= index) return 0;
+        index = next;
+    }
+    return 1;
+}
+
 int qorb_hub_setting_load(const char *door_dir, qorb_hub_setting *out, char *why, size_t n)
 {
     snprintf(out->url, sizeof out->url, "%s", qorb_hub_default_url());
@@ -124,6 +141,11 @@ int qorb_hub_setting_load(const char *door_dir, qorb_hub_setting *out, char *why
     if (size == 0) return 1;
     if (strlen(text) != size || !cj_parse(&doc, text)) {
         why_set(why, n, "grimby.json is not a valid JSON object, so the hub setting cannot be read.");
+        return 0;
+    }
+    if (!every_key_readable(&doc)) {
+        why_set(why, n, "grimby.json has a setting name of 128 bytes or more, so the hub setting "
+                        "cannot be read; shorten it.");
         return 0;
     }
 

@@ -77,7 +77,11 @@ TEST(HubSetting, RefusesWhatItCannotUseAndKeepsTheBuildsHubOtherwise)
         "{\"hub_ca\":\"missing.pem\"}",
         "{\"hub\":\"https://hub.example.net\"",
     };
-    for (const char *text : refused) {
+    // A name the reader cannot take would hide a "hub" after it.
+    std::string hidden = "{\"" + std::string(128, 'k') + "\":1,\"hub\":\"https://other.example\"}";
+    std::vector<std::string> texts(std::begin(refused), std::end(refused));
+    texts.push_back(hidden);
+    for (const std::string &text : texts) {
         door.write("grimby.json", text);
         why[0] = '\0';
         EXPECT_EQ(qorb_hub_setting_load(door.root().c_str(), &setting, why, sizeof why), 0) << text;
