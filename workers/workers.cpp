@@ -162,6 +162,16 @@ int wk_credential_load(const char *path, wk_credential *out, char *why, size_t n
         memset(out, 0, sizeof *out);
         return -1;
     }
+    /* The shipped example copied as it is: say so, rather than let the hub
+     * answer every request with a refused signature. */
+    if (strncmp(out->secret, "REPLACE-", 8) == 0) {
+        snprintf(sentence, sizeof sentence,
+                 "%s still holds the example's placeholder secret: put in the secret your score "
+                 "hub issued.", path);
+        say(why, n, sentence);
+        memset(out, 0, sizeof *out);
+        return -1;
+    }
     /* sync.json names its hub "hub", chat.json its lobby "url". */
     if (!cj_get(&doc, "hub", out->hub, sizeof out->hub)) cj_get(&doc, "url", out->hub, sizeof out->hub);
     return 1;

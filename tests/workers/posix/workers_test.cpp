@@ -430,7 +430,14 @@ TEST(Workers, BadFilesAndBadHubsLeaveFilesWhole)
     EXPECT_EQ(damaged.code, 1);
     EXPECT_NE(damaged.err.find("damaged"), std::string::npos) << damaged.err;
     EXPECT_EQ(dir.read("hub/sync.json"), "{\"bbs\":\"Night Owl\",\"secret\":");
-    EXPECT_GE(Lines(dir.read("hub/sync-error.log")), 6);
+    // The shipped example, copied without the hub's secret put in.
+    std::string example = TestReadFile(GRIMBY_SOURCE_DIR "/release/hub/sync.example.json");
+    dir.write("hub/sync.json", example);
+    WorkerRun placeholder = Worker("GRIMBY-SYNC", dir.root());
+    EXPECT_EQ(placeholder.code, 1);
+    EXPECT_NE(placeholder.err.find("placeholder secret"), std::string::npos) << placeholder.err;
+    EXPECT_EQ(dir.read("hub/sync.json"), example);
+    EXPECT_GE(Lines(dir.read("hub/sync-error.log")), 7);
 }
 
 // Windows and Linux BBSes on one hub: the Windows programs under Wine
