@@ -34,6 +34,12 @@ endif()
 if(WIN32)
   # Static runtime: the programs run on a machine without MinGW's DLLs.
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # The object format the link checks expect of this build's programs.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(GRIMBY_PE_FORMAT pei-i386)
+  else()
+    set(GRIMBY_PE_FORMAT pei-x86-64)
+  endif()
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 endif()
 

@@ -164,6 +164,17 @@ protected:
         Gone(box);
     }
     std::string Log() { return door.read("stand-in.log"); }
+    // Starts the set-up program and finds its window.
+    bool Open()
+    {
+        program = fork();
+        if (program == 0) {
+            execl(GRIMBY_SOURCE_DIR "/tools/wine-run", "wine-run", setup.c_str(), (char *)nullptr);
+            _exit(127);
+        }
+        window = Find("Grimby - Windows Setup");
+        return !window.empty();
+    }
 };
 
 }  // namespace
@@ -172,13 +183,7 @@ TEST_F(SetupWindow, RunsItsStepsInOrderStopsAtTheFirstFailureAndCanBeRunAgain)
 {
     door.write("stand-in-GRIMBY-CONFIG.exit", "1");
     door.write("chat.json", "{\"enabled\": false}");  // the chat step is skipped with one present
-    program = fork();
-    if (program == 0) {
-        execl(GRIMBY_SOURCE_DIR "/tools/wine-run", "wine-run", setup.c_str(), (char *)nullptr);
-        _exit(127);
-    }
-    window = Find("Grimby - Windows Setup");
-    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(Open());
     Shot("1-window");
     Type(250, 77, WinPath(door.root()));
     Type(300, 111, "Castle \"BBS\"");
@@ -270,13 +275,7 @@ TEST_F(SetupWindow, AnUpgradeRunsTheRealConfigurationAndConnectionTestAgainstThe
         << door.read("hub/config-error.log");
     ASSERT_TRUE(door.exists("hub/sync.json"));
 
-    program = fork();
-    if (program == 0) {
-        execl(GRIMBY_SOURCE_DIR "/tools/wine-run", "wine-run", setup.c_str(), (char *)nullptr);
-        _exit(127);
-    }
-    window = Find("Grimby - Windows Setup");
-    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(Open());
     Type(250, 77, WinPath(door.root()));
     Press("7-upgrade-against-the-hub");
     EXPECT_FALSE(door.exists("hub/config-error.log")) << door.read("hub/config-error.log");
