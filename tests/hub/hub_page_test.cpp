@@ -7,6 +7,7 @@
 
 #include <set>
 
+#include "headless_browser.h"
 #include "hub_test_util.h"
 #include "testdir.h"
 
@@ -339,6 +340,20 @@ TEST(HubPage, EmptyNetworkAndAThousandMembersAtTheNameLimit)
                                            [](const std::string &s) { return s == "name"; }));
 }
 
+// The hub certificate's public key pin, for chromium's
+// --ignore-certificate-errors-spki-list: the browser trusts this hub only.
+std::string SpkiPin(const HubProcess &hub, const TestDir &dir)
+{
+    std::string pin = dir.path("pin");
+    if (HubShell("openssl x509 -in '" + hub.dir() + "/cert.pem' -pubkey -noout |"
+                 " openssl pkey -pubin -outform der | openssl dgst -sha256 -binary |"
+                 " base64 > '" + pin + "'") != 0)
+        return "";
+    std::string spki = TestReadFile(pin);
+    while (!spki.empty() && (spki.back() == '\n' || spki.back() == '\r')) spki.pop_back();
+    return spki;
+}
+
 // A real browser loads the page from the hub over TLS, trusting only the
 // hub's own certificate; the DOM it built after loading is what counts.
 TEST(HubPage, BrowserShowsHostileNamesAsTextAndRunsNothing)
@@ -352,12 +367,7 @@ TEST(HubPage, BrowserShowsHostileNamesAsTextAndRunsNothing)
     ASSERT_FALSE(script.secret.empty());
     ASSERT_EQ(200, Upload(hub, img, {Line("</td><script>x()</script>", 900, "story", 1)}).status);
     TestDir dir;
-    std::string pin = dir.path("pin");
-    ASSERT_EQ(0, HubShell("openssl x509 -in '" + hub.dir() + "/cert.pem' -pubkey -noout |"
-                          " openssl pkey -pubin -outform der | openssl dgst -sha256 -binary |"
-                          " base64 > '" + pin + "'"));
-    std::string spki = TestReadFile(pin);
-    while (!spki.empty() && (spki.back() == '\n' || spki.back() == '\r')) spki.pop_back();
+    std::string spki = SpkiPin(hub, dir);
     std::string dom = dir.path("dom.html");
     int rc = HubShell("timeout 90 chromium --headless --no-sandbox --disable-gpu"
                       " --disable-background-networking --disable-component-update"
@@ -380,6 +390,67 @@ TEST(HubPage, BrowserShowsHostileNamesAsTextAndRunsNothing)
     // The boards before the members, as the page lays them out.
     EXPECT_LT(body.find("Story board"), body.find("Daily board"));
     EXPECT_LT(body.find("Daily board"), body.find("Member BBSes"));
+}
+
+// What the browser lays out: on a phone (360 px) and on a desk (1280 px)
+// the three boards stand in order, top to bottom, and nothing, not even a
+// name or an address at its limit without a space to break at, makes the
+// page scroll sideways.
+TEST(HubPage, BrowserLaysTheBoardsOutInOrderOnAPhoneAndOnADesk)
+{
+    if (!HeadlessBrowser::Available()) GTEST_SKIP() << "no chromium";
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    TestBbs b(hub, std::string(64, 'W'));
+    ASSERT_FALSE(b.secret.empty());
+    ASSERT_EQ(200, Upload(hub, b, {Line(std::string(32, 'M'), 9000, "story", 1),
+                                   Line(std::string(32, 'M'), 900, "daily", 2)}).status);
+    ASSERT_EQ(0, hub.Stop());
+    WriteDatabase(hub, "UPDATE bbs SET domain='" + std::string(74, 'a') + ".x:2323';");
+    ASSERT_TRUE(hub.Start());
+    TestDir dir;
+    std::string spki = SpkiPin(hub, dir);
+    ASSERT_FALSE(spki.empty());
+    HeadlessBrowser browser({"--ignore-certificate-errors-spki-list=" + spki});
+    // innerWidth | scrollWidth | each heading's first words:top:left | each table's right edge
+    const char *layout =
+        "(function(){function r(e){return e.getBoundingClientRect()}"
+        "var h=[].slice.call(document.querySelectorAll('h2')).map(function(e){"
+        "return e.firstChild.textContent.trim()+':'+Math.round(r(e).top)+':'+Math.round(r(e).left)});"
+        "var t=[].slice.call(document.querySelectorAll('table')).map(function(e){"
+        "return Math.ceil(r(e).right)});"
+        "return [innerWidth,document.documentElement.scrollWidth,h.join(','),t.join(',')].join('|')})()";
+    struct View {
+        int width, height;
+        bool phone;
+    };
+    for (View view : {View{360, 740, true}, View{1280, 800, false}}) {
+        SCOPED_TRACE(view.width);
+        ASSERT_TRUE(browser.Viewport(view.width, view.height, view.phone)) << browser.error();
+        ASSERT_TRUE(browser.Open(hub.url() + "/")) << browser.error();
+        std::string text;
+        ASSERT_TRUE(browser.Evaluate(layout, &text)) << browser.error();
+        int inner = 0, scroll = 0;
+        char headings[512] = "", tables[128] = "";
+        ASSERT_GE(sscanf(text.c_str(), "%d|%d|%511[^|]|%127[^|]", &inner, &scroll, headings, tables),
+                  4) << text;
+        EXPECT_EQ(view.width, inner) << text;
+        EXPECT_LE(scroll, inner) << "the page scrolls sideways: " << text;
+        char story[32], daily[32], members[32];
+        int top[3], left[3];
+        ASSERT_EQ(9, sscanf(headings, "%31[^:]:%d:%d,%31[^:]:%d:%d,%31[^:]:%d:%d", story, &top[0],
+                            &left[0], daily, &top[1], &left[1], members, &top[2], &left[2]))
+            << headings;
+        EXPECT_STREQ("Story board", story);
+        EXPECT_STREQ("Daily board", daily);
+        EXPECT_STREQ("Member BBSes", members);
+        EXPECT_LT(top[0], top[1]);
+        EXPECT_LT(top[1], top[2]);
+        EXPECT_EQ(left[0], left[2]);
+        int right[3], n = sscanf(tables, "%d,%d,%d", &right[0], &right[1], &right[2]);
+        ASSERT_EQ(3, n) << tables;
+        for (int i = 0; i < 3; i++) EXPECT_LE(right[i], inner) << tables;
+    }
 }
 
 }  // namespace
