@@ -223,4 +223,39 @@ TEST(HubChat, PresenceEndsWithLeaveOrSilence)
     EXPECT_EQ(0, r.chatting);
 }
 
+// A network whose callers never open the chat still has its replay memory
+// and message ids shrink: the hub prunes them on a timer of its own, and
+// keeps what the replay window still needs.
+TEST(HubChat, OldReplayMemoryAndMessageIdsArePrunedWithoutAnyChat)
+{
+    HubProcess hub;
+    ASSERT_TRUE(hub.Start());
+    TestBbs b(hub, "Quiet BBS");
+    ASSERT_EQ(200, SendChat(hub, b, "poll", 0).status);
+    ASSERT_EQ(0, hub.Stop());
+    long long now = (long long)time(nullptr);
+    std::string rows = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<300) ";
+    WriteDatabase(hub, rows + "INSERT INTO sessions SELECT (SELECT key FROM bbs), printf('old%d',i),"
+                              " 1, " + std::to_string(now - 10 * 86400) + ", 0, 0, '', '' FROM n;" +
+                           rows + "INSERT INTO events SELECT (SELECT key FROM bbs), printf('e%d',i),"
+                              " 'old', " + std::to_string(now - 3 * 86400) + " FROM n;");
+    const std::string old_sessions = "SELECT COUNT(*) FROM sessions WHERE session LIKE 'old%'";
+    const std::string old_events = "SELECT COUNT(*) FROM events WHERE session='old'";
+    ASSERT_EQ(300, ReadDatabaseCount(hub, old_sessions));
+    ASSERT_EQ(300, ReadDatabaseCount(hub, old_events));
+
+    ASSERT_TRUE(hub.Start());
+    // Nothing is asked of the hub from here on.
+    long long sessions = -1, events = -1;
+    for (int i = 0; i < 100; i++, usleep(100 * 1000)) {
+        sessions = ReadDatabaseCount(hub, old_sessions);
+        events = ReadDatabaseCount(hub, old_events);
+        if (sessions == 0 && events == 0) break;
+    }
+    EXPECT_EQ(0, sessions);
+    EXPECT_EQ(0, events);
+    EXPECT_EQ(1, ReadDatabaseCount(hub, "SELECT COUNT(*) FROM sessions WHERE session='" +
+                                            b.session + "'"));
+}
+
 }  // namespace

@@ -2,7 +2,6 @@
 // handles chosen to break out of HTML or JSON stay text, and the page
 // holds up with no members and with a thousand.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <stdio.h>
 
 #include <set>
@@ -152,19 +151,6 @@ std::string MarkupFault(const std::string &html)
         i = j;
     }
     return "";
-}
-
-// Puts rows into the database as an older hub may have left them; the hub
-// must be stopped.
-void WriteDatabase(const HubProcess &hub, const std::string &sql)
-{
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open((hub.dir() + "/hub.db").c_str(), &db));
-    char *error = nullptr;
-    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error))
-        << (error ? error : "");
-    sqlite3_free(error);
-    sqlite3_close(db);
 }
 
 TEST(HubPage, HostileNamesAndHandlesStayTextInPageAndJson)

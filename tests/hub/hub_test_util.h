@@ -3,6 +3,8 @@
 #ifndef HUB_TEST_UTIL_H
 #define HUB_TEST_UTIL_H
 
+#include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdio.h>
 #include <time.h>
 
@@ -13,6 +15,37 @@
 #include "hub_process.h"
 #include "hub_text.h"
 #include "qorb_json.h"
+
+// Puts rows into the database as an older hub may have left them; the hub
+// must be stopped.
+inline void WriteDatabase(const HubProcess &hub, const std::string &sql)
+{
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open((hub.dir() + "/hub.db").c_str(), &db));
+    char *error = nullptr;
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error))
+        << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+// One number read from the database, the hub running or not (-1 on failure).
+inline long long ReadDatabaseCount(const HubProcess &hub, const std::string &sql)
+{
+    sqlite3 *db = nullptr;
+    long long n = -1;
+    if (sqlite3_open_v2((hub.dir() + "/hub.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_busy_timeout(db, 2000);
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            n = sqlite3_column_int64(st, 0);
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return n;
+}
 
 struct TestBbs {
     std::string name, secret, session, player = "Ann";
