@@ -49,27 +49,33 @@ static int hardest_blow(void)
             if (blade_upgrade > most_blade) most_blade = blade_upgrade;
         }
     int most = 0;
-    for (int pass = 0; pass < 256; pass++) {
-        run_reset(0);
-        blade_upgrade = most_blade;
-        lantern_upgrade = 3;
-        energy = 100;
-        coins = 100;
-        hp = 1000;
-        weapon = 1 + pass % 3;
-        CombatFight fight;
-        combat_begin(&fight, 0, 7);
-        fight.guardian_hp = 1 << 20;
-        static const int actions[] = {COMBAT_STRIKE, COMBAT_THROW, COMBAT_SPECIAL};
-        CombatTurn turn;
-        combat_act(&fight, actions[pass % 3], 0, &turn);
-        if (turn.damage > most) most = turn.damage;
-    }
+    static const int actions[] = {COMBAT_STRIKE, COMBAT_THROW, COMBAT_SPECIAL};
+    for (int action : actions)
+        for (int item = 1; item <= 3; item++)
+            // A roll is the draw's low bits, which repeat every 16 states:
+            // sixteen seeds see every roll, whatever state the draw was in.
+            for (uint32_t seed = 0; seed < 16; seed++) {
+                run_reset(0);
+                blade_upgrade = most_blade;
+                lantern_upgrade = 3;
+                energy = 100;
+                coins = 100;
+                hp = 1000;
+                weapon = item;
+                seasonal_rng_state = seed;
+                CombatFight fight;
+                combat_begin(&fight, 0, 7);
+                fight.guardian_hp = 1 << 20;
+                CombatTurn turn;
+                combat_act(&fight, action, 0, &turn);
+                if (turn.damage > most) most = turn.damage;
+            }
     return most;
 }
 
 long run_score_ceiling(void)
 {
+    uint32_t draw_state = seasonal_rng_state;
     int heal = most_heal(), blow = hardest_blow();
     long total = 0;
     for (int stage = 0; stage < STAGES; stage++) {
@@ -106,6 +112,7 @@ long run_score_ceiling(void)
             for (int attempt = 0; attempt < 64 && found == 0; attempt++) {
                 run_reset(0);
                 hp = 1000;
+                seasonal_rng_state = (uint32_t)attempt;
                 before = score;
                 if (run_explore(stage) == RUN_SEARCH_FOUND) found = gain_of(before);
             }
@@ -135,5 +142,6 @@ long run_score_ceiling(void)
     if (score > outcome) outcome = score;
     Halloween_mode = 0;
     run_reset(0);
+    seasonal_rng_state = draw_state;
     return total + bell + flame + RUN_DAWN_SCORE + outcome;
 }

@@ -374,3 +374,19 @@ TEST_F(CombatRules, TheSameSeedFightsTheSameFight)
 }
 
 }  // namespace
+
+// The hub refuses any score above this ceiling, so it must not hang on
+// where the draw happened to stand: a process that drew before asking (a
+// hub, a test, a worker) must get the same bound, and the draw is left
+// where it was.
+TEST(ScoreCeiling, TheSameWhateverTheDrawAndTheDrawLeftAsItWas)
+{
+    seasonal_rng_state = 1;
+    long first = run_score_ceiling();
+    EXPECT_EQ(1u, seasonal_rng_state);
+    for (uint32_t state : {2u, 7u, 12345u, 0x80000001u}) {
+        seasonal_rng_state = state;
+        EXPECT_EQ(first, run_score_ceiling()) << state;
+        EXPECT_EQ(state, seasonal_rng_state);
+    }
+}
