@@ -32,7 +32,7 @@ cd "$(dirname "$0")"
 BASE_PACKAGES=(cmake ninja-build pkg-config)
 NATIVE_PACKAGES=(g++ libgtest-dev libcurl4-openssl-dev libcpp-httplib-dev libboost-dev libssl-dev
                  libsqlite3-dev libgoogle-perftools-dev openssl ca-certificates)
-NATIVE_TEST_PACKAGES=(ansilove inetutils-telnet tmux curl chromium)
+NATIVE_TEST_PACKAGES=(ansilove inetutils-telnet tmux curl chromium iproute2)
 BENCH_PACKAGES=(nginx)   # the hub benchmark's yardstick
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libgtest-dev openssl)
 WINDOWS_TEST_PACKAGES=(wine wine64 fonts-wine xvfb openbox xdotool imagemagick x11-utils procps)

@@ -1,6 +1,9 @@
 // Untrusted input: malformed and oversized requests, slow and flooding
 // clients, and ways out of the release directory.
 #include <arpa/inet.h>
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
 #include <signal.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -13,6 +16,7 @@
 #include <fstream>
 
 #include "hub_test_util.h"
+#include "testdir.h"
 
 namespace {
 
@@ -25,8 +29,38 @@ long long MsSince(Clock::time_point start)
 }
 
 // A TCP connection to the hub from a chosen loopback address.
+// A TCP connection from source (IPv6) to [::1]:port, nothing sent yet.
+int Connect6(const char *source, int port)
+{
+    int fd = socket(AF_INET6, SOCK_STREAM, 0);
+    // Any address of a /64 routed here as local, not only those assigned.
+    int one = 1;
+    setsockopt(fd, IPPROTO_IP, IP_FREEBIND, &one, sizeof one);
+    sockaddr_in6 from{}, to{};
+    from.sin6_family = to.sin6_family = AF_INET6;
+    inet_pton(AF_INET6, source, &from.sin6_addr);
+    to.sin6_addr = in6addr_loopback;
+    to.sin6_port = htons((uint16_t)port);
+    if (bind(fd, (sockaddr *)&from, sizeof from) != 0 ||
+        connect(fd, (sockaddr *)&to, sizeof to) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the hub closed the connection (at once) rather than holding it.
+bool ClosedByHub(int fd, int wait_ms)
+{
+    struct timeval limit = {wait_ms / 1000, (wait_ms % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    char byte;
+    return read(fd, &byte, 1) == 0;
+}
+
 int Connect(const char *source, int port)
 {
+    if (strchr(source, ':')) return Connect6(source, port);
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in from{}, to{};
     from.sin_family = to.sin_family = AF_INET;
@@ -407,6 +441,89 @@ TEST(HubHostile, StalledConnectionsFromManyAddressesHoldNoWorker)
     for (int fd : stalled) close(fd);
     SSL_CTX_free(ctx);
     EXPECT_NE(std::string::npos, hub.log().find("(too many connections)")) << hub.log();
+}
+
+// One IPv6 /64 holds more addresses than a cap per address can count, so
+// the hub counts the /64 too, for connections and for enrollments. Loopback has one IPv6 address, so the test
+// runs again in a network namespace of its own where two whole /64s are
+// local, and the connections come from many addresses of one of them.
+TEST(HubHostile, OneIpv6NetIsCappedInConnectionsAndEnrollmentsWhateverItsAddresses)
+{
+    if (!getenv("GRIMBY_TEST_NETNS")) {
+        if (system("unshare -rn true >/dev/null 2>&1") != 0 ||
+            system("command -v ip >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "no network namespace (unshare -rn) or no ip command here";
+        char self[4096];
+        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        ASSERT_GT(n, 0);
+        self[n] = '\0';
+        TestDir dir;
+        std::string out = dir.path("inner.log");
+        int rc = system(("GRIMBY_TEST_NETNS=1 unshare -rn '" + std::string(self) +
+                         "' --gtest_filter=HubHostile."
+                         "OneIpv6NetIsCappedInConnectionsAndEnrollmentsWhateverItsAddresses > '" + out +
+                         "' 2>&1").c_str());
+        EXPECT_EQ(0, rc) << TestReadFile(out);
+        return;
+    }
+    ASSERT_EQ(0, system("ip link set lo up && ip -6 route add local fd00:1::/64 dev lo &&"
+                        " ip -6 route add local fd00:2::/64 dev lo"));
+    HubProcess hub("\"max_connections_per_net64\":4,\"max_connections_per_address\":2,"
+                   "\"request_deadline_ms\":30000,\"enroll_per_hour\":2");
+    std::string config = TestReadFile(hub.config_file());
+    const std::string loopback = "\"listen\":\"127.0.0.1\"";
+    size_t at = config.find(loopback);
+    ASSERT_NE(std::string::npos, at);
+    config.replace(at, loopback.size(), "\"listen\":\"::\"");
+    ASSERT_TRUE(TestWriteFile(hub.config_file(), config));
+    ASSERT_TRUE(hub.Start()) << hub.log();
+
+    std::vector<int> held;
+    for (int i = 1; i <= 4; i++) {
+        int fd = Connect6(("fd00:1::" + std::to_string(i)).c_str(), hub.port());
+        ASSERT_GE(fd, 0) << strerror(errno);
+        ASSERT_EQ(3, write(fd, "\x16\x03\x01", 3));
+        held.push_back(fd);
+    }
+    for (int fd : held) EXPECT_FALSE(ClosedByHub(fd, 200));
+    int fifth = Connect6("fd00:1::ab:cd", hub.port());
+    ASSERT_GE(fifth, 0);
+    EXPECT_TRUE(ClosedByHub(fifth, 5000)) << "a fifth address of the same /64 was let in";
+    close(fifth);
+    int other = Connect6("fd00:2::1", hub.port());
+    ASSERT_GE(other, 0);
+    EXPECT_FALSE(ClosedByHub(other, 300)) << "another /64 was refused";
+    close(other);
+
+    // A connection that ends gives its place back.
+    close(held.back());
+    held.pop_back();
+    bool let_in = false;
+    for (int i = 0; i < 50 && !let_in; i++) {
+        int again = Connect6("fd00:1::ef", hub.port());
+        ASSERT_GE(again, 0);
+        let_in = !ClosedByHub(again, 200);
+        if (let_in) held.push_back(again);
+        else close(again);
+    }
+    EXPECT_TRUE(let_in);
+    for (int fd : held) close(fd);
+    EXPECT_NE(std::string::npos, hub.log().find("(too many connections from one /64)")) << hub.log();
+
+    // Enrollment is limited per /64 too: two an hour here.
+    auto enroll = [&](const char *source, const char *bbs) {
+        std::string body = std::string("{\"bbs\":\"") + bbs + "\",\"game\":\"grimby\"}";
+        return StatusOf(RawExchange(hub,
+                                    "POST /v1/enroll/auto HTTP/1.1\r\nHost: localhost\r\n"
+                                    "Content-Type: application/json\r\nConnection: close\r\n"
+                                    "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                                        body,
+                                    source));
+    };
+    EXPECT_EQ(200, enroll("fd00:1::1", "First Net One"));
+    EXPECT_EQ(200, enroll("fd00:1::2", "First Net Two"));
+    EXPECT_EQ(429, enroll("fd00:1::3:4", "First Net Three"));
+    EXPECT_EQ(200, enroll("fd00:2::9", "Second Net One"));
 }
 
 // Bad handshakes are logged, counted, and not one line each when they flood.
