@@ -381,6 +381,7 @@ TEST_F(CombatRules, TheSameSeedFightsTheSameFight)
 // where it was.
 TEST(ScoreCeiling, TheSameWhateverTheDrawAndTheDrawLeftAsItWas)
 {
+    uint32_t before = seasonal_rng_state;
     seasonal_rng_state = 1;
     long first = run_score_ceiling();
     EXPECT_EQ(1u, seasonal_rng_state);
@@ -389,4 +390,5 @@ TEST(ScoreCeiling, TheSameWhateverTheDrawAndTheDrawLeftAsItWas)
         EXPECT_EQ(first, run_score_ceiling()) << state;
         EXPECT_EQ(state, seasonal_rng_state);
     }
+    seasonal_rng_state = before;
 }
