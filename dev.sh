@@ -31,7 +31,7 @@ cd "$(dirname "$0")"
 # programs are built by the win32 preset and checked without running them.
 BASE_PACKAGES=(cmake ninja-build pkg-config)
 NATIVE_PACKAGES=(g++ libgtest-dev libcurl4-openssl-dev libcpp-httplib-dev libboost-dev libssl-dev
-                 libsqlite3-dev libgoogle-perftools-dev openssl ca-certificates)
+                 libsqlite3-dev libgoogle-perftools-dev zlib1g-dev openssl ca-certificates)
 NATIVE_TEST_PACKAGES=(ansilove inetutils-telnet tmux curl chromium iproute2)
 BENCH_PACKAGES=(nginx)   # the hub benchmark's yardstick
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libgtest-dev openssl)

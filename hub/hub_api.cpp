@@ -516,12 +516,16 @@ void Page(const HubRequest &req, HubResponse *res)
     if (left < 0) left = 0;
     if (left > HUB_PAGE_PULSE_SECONDS) left = HUB_PAGE_PULSE_SECONDS;
     res->headers.emplace_back("Cache-Control", "public, max-age=" + std::to_string(left));
-    res->headers.emplace_back("ETag", doc.etag);
-    if (Matches(req, doc.etag)) {
+    res->headers.emplace_back("Vary", "Accept-Encoding");
+    bool packed = doc.gzip && hub_accepts_gzip(hub_api_header(req, "Accept-Encoding"));
+    const std::string &etag = packed ? doc.gzip_etag : doc.etag;
+    res->headers.emplace_back("ETag", etag);
+    if (Matches(req, etag)) {
         res->status = 304;
         return;
     }
-    Reply(res, doc.body,
+    if (packed) res->headers.emplace_back("Content-Encoding", "gzip");
+    Reply(res, packed ? doc.gzip : doc.body,
           req.path == "/" ? "text/html; charset=utf-8" : "application/json");
 }
 

@@ -7,7 +7,10 @@
 #include <openssl/sha.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <strings.h>
 #include <time.h>
+#include <zlib.h>
 
 #include <mutex>
 
@@ -151,8 +154,35 @@ std::string Tag(const char *kind, const std::string &body)
     return etag + "\"";
 }
 
+// Packed once per render, so the best level costs nothing per request.
+std::shared_ptr<const std::string> Gzip(const std::string &body)
+{
+    z_stream z;
+    memset(&z, 0, sizeof z);
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        return nullptr;
+    std::string out(deflateBound(&z, body.size()) + 32, '\0');
+    z.next_in = (Bytef *)body.data();
+    z.avail_in = (uInt)body.size();
+    z.next_out = (Bytef *)&out[0];
+    z.avail_out = (uInt)out.size();
+    int rc = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    if (rc != Z_STREAM_END) return nullptr;
+    return std::make_shared<const std::string>(std::move(out));
+}
+
+void Pack(HubPageDoc *doc)
+{
+    doc->gzip = Gzip(*doc->body);
+    doc->gzip_etag = doc->etag.substr(0, doc->etag.size() - 1) + "-gz\"";
+}
+
 struct Cache {
     std::mutex lock;
+    std::mutex render_lock;  // one render at a time
+    bool rendering = false;
     std::string key;
     int64_t bucket = -1;
     HubPageDoc html, json;
@@ -324,30 +354,83 @@ int hub_page_get(HubDb *db, const HubConfig *config, int64_t now, HubPageDoc *ht
         return 0;
     std::string key = story.etag + daily.etag;
     int64_t bucket = now / HUB_PAGE_PULSE_SECONDS;
-    std::lock_guard<std::mutex> hold(gCache.lock);
-    if (gCache.key != key || gCache.bucket != bucket || !gCache.html.body) {
-        HubPageData d;
-        d.now = now;
-        d.story_period = month;
-        d.daily_period = today;
-        hub_page_rows(*story.body, &d.story);
-        hub_page_rows(*daily.body, &d.daily);
-        std::vector<HubBbsInfo> all;
-        if (!hub_db_list_bbs(db, &all)) return 0;
-        for (HubBbsInfo &b : all)
-            if (!b.banned) d.bbses.push_back(std::move(b));
-        d.show_handles = config->page_show_handles;
-        if (!hub_db_pulse(db, now, config->presence, d.show_handles, &d.pulse)) return 0;
-        std::string page = hub_page_html(d), data = hub_page_json(d);
-        gCache.html.etag = Tag("p", page);
-        gCache.json.etag = Tag("j", data);
-        gCache.html.body = std::make_shared<const std::string>(std::move(page));
-        gCache.json.body = std::make_shared<const std::string>(std::move(data));
-        gCache.html.rendered = gCache.json.rendered = now;
-        gCache.key = key;
-        gCache.bucket = bucket;
+    auto fresh = [&] { return gCache.html.body && gCache.key == key && gCache.bucket == bucket; };
+    {
+        std::lock_guard<std::mutex> hold(gCache.lock);
+        // While one request renders the next page (tens of milliseconds with
+        // a thousand members), the others get the one before it at once.
+        if (fresh() || (gCache.html.body && gCache.rendering)) {
+            *html = gCache.html;
+            *json = gCache.json;
+            return 1;
+        }
     }
-    *html = gCache.html;
-    *json = gCache.json;
+    std::lock_guard<std::mutex> one_render(gCache.render_lock);
+    {
+        std::lock_guard<std::mutex> hold(gCache.lock);
+        if (fresh()) {  // rendered while this request waited its turn
+            *html = gCache.html;
+            *json = gCache.json;
+            return 1;
+        }
+        gCache.rendering = true;
+    }
+    HubPageData d;
+    d.now = now;
+    d.story_period = month;
+    d.daily_period = today;
+    hub_page_rows(*story.body, &d.story);
+    hub_page_rows(*daily.body, &d.daily);
+    std::vector<HubBbsInfo> all;
+    bool ok = hub_db_list_bbs(db, &all);
+    for (HubBbsInfo &b : all)
+        if (!b.banned) d.bbses.push_back(std::move(b));
+    d.show_handles = config->page_show_handles;
+    ok = ok && hub_db_pulse(db, now, config->presence, d.show_handles, &d.pulse);
+    HubPageDoc page, data;
+    if (ok) {
+        page.body = std::make_shared<const std::string>(hub_page_html(d));
+        data.body = std::make_shared<const std::string>(hub_page_json(d));
+        page.etag = Tag("p", *page.body);
+        data.etag = Tag("j", *data.body);
+        Pack(&page);
+        Pack(&data);
+        page.rendered = data.rendered = now;
+    }
+    std::lock_guard<std::mutex> hold(gCache.lock);
+    gCache.rendering = false;
+    if (!ok) return 0;
+    gCache.html = page;
+    gCache.json = data;
+    gCache.key = key;
+    gCache.bucket = bucket;
+    *html = page;
+    *json = data;
     return 1;
+}
+
+int hub_accepts_gzip(const std::string &accept_encoding)
+{
+    size_t at = 0;
+    while (at <= accept_encoding.size()) {
+        size_t end = accept_encoding.find(',', at);
+        if (end == std::string::npos) end = accept_encoding.size();
+        std::string item = accept_encoding.substr(at, end - at);
+        at = end + 1;
+        size_t semi = item.find(';');
+        std::string coding = item.substr(0, semi);
+        coding.erase(0, coding.find_first_not_of(" \t"));
+        coding.erase(coding.find_last_not_of(" \t") + 1);
+        if (strcasecmp(coding.c_str(), "gzip") != 0 && strcasecmp(coding.c_str(), "x-gzip") != 0 &&
+            coding != "*")
+            continue;
+        if (semi == std::string::npos) return 1;
+        // A weight of zero in any spelling ("q=0", "q=0.000") refuses it.
+        std::string params = item.substr(semi + 1);
+        size_t q = params.find("q=");
+        if (q == std::string::npos) q = params.find("Q=");
+        if (q == std::string::npos) return 1;
+        return strtod(params.c_str() + q + 2, nullptr) > 0;
+    }
+    return 0;
 }

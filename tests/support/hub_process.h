@@ -48,7 +48,8 @@ public:
     HubReply Post(const std::string &path, const std::string &body,
                   const std::string &signature = "") const;
     HubReply Get(const std::string &path, const std::string &range = "",
-                 const std::string &if_none_match = "") const;
+                 const std::string &if_none_match = "",
+                 const std::string &accept_encoding = "") const;
     HubReply Signed(const std::string &path, const std::string &body,
                     const std::string &secret) const;
     // Enrolls a BBS: its secret, or "" when the hub refused.

@@ -213,12 +213,15 @@ HubReply HubProcess::Post(const std::string &path, const std::string &body,
 }
 
 HubReply HubProcess::Get(const std::string &path, const std::string &range,
-                         const std::string &if_none_match) const
+                         const std::string &if_none_match,
+                         const std::string &accept_encoding) const
 {
     std::unique_ptr<httplib::SSLClient> client(NewClient(port_, ca_file_));
     httplib::Headers headers;
     if (!range.empty()) headers.emplace("Range", range);
     if (!if_none_match.empty()) headers.emplace("If-None-Match", if_none_match);
+    if (!accept_encoding.empty()) headers.emplace("Accept-Encoding", accept_encoding);
+    client->set_decompress(false);  // a packed reply is checked as sent
     return ToReply(client->Get(path.c_str(), headers));
 }
 
