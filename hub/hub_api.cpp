@@ -17,14 +17,12 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <deque>
-#include <list>
 #include <map>
-#include <unordered_map>
 #include <memory>
 #include <mutex>
 
 #include "hub_db.h"
+#include "hub_limits.h"
 #include "hub_page.h"
 #include "hub_text.h"
 #include "run.h"
@@ -225,68 +223,12 @@ void Chat(const HubRequest &req, HubResponse *res)
 
 /* ---- enrollment ---- */
 
-// Enrollment attempts per client: an IPv4 address, or an IPv6 /64 (one
-// subscriber's network holds more addresses than any count per address
-// could follow). Bounded; when full the client seen least recently is
-// forgotten, one at a time, never everyone at once.
-class AttemptTable {
-public:
-    explicit AttemptTable(size_t most) : most_(most) {}
-
-    // Seconds to wait, or 0 with the attempt counted.
-    int Wait(const std::string &client, int64_t now, int per_hour)
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        auto found = entries_.find(client);
-        if (found == entries_.end()) {
-            if (entries_.size() >= most_) {
-                entries_.erase(order_.back());
-                order_.pop_back();
-            }
-            order_.push_front(client);
-            found = entries_.emplace(client, Entry{{}, order_.begin()}).first;
-        } else {
-            order_.splice(order_.begin(), order_, found->second.place);
-        }
-        std::deque<int64_t> &times = found->second.times;
-        while (!times.empty() && times.front() <= now - 3600) times.pop_front();
-        if ((int)times.size() >= per_hour) return (int)(times.front() + 3600 - now);
-        times.push_back(now);
-        return 0;
-    }
-
-private:
-    struct Entry {
-        std::deque<int64_t> times;
-        std::list<std::string>::iterator place;
-    };
-    size_t most_;
-    std::mutex lock_;
-    std::list<std::string> order_;  // most recent first
-    std::unordered_map<std::string, Entry> entries_;
-};
-
-AttemptTable gEnrollAttempts(100000);
-
-// The unit an enrollment limit counts: the address, or its /64.
-std::string EnrollClient(const std::string &peer)
-{
-    struct in6_addr v6;
-    if (inet_pton(AF_INET6, peer.c_str(), &v6) != 1) return peer;
-    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
-        char v4[INET_ADDRSTRLEN];
-        return inet_ntop(AF_INET, &v6.s6_addr[12], v4, sizeof v4) ? v4 : peer;
-    }
-    memset(&v6.s6_addr[8], 0, 8);
-    char text[INET6_ADDRSTRLEN];
-    if (!inet_ntop(AF_INET6, &v6, text, sizeof text)) return peer;
-    return std::string(text) + "/64";
-}
+HubAttemptTable gEnrollAttempts(100000);
 
 // Every attempt counts, good or bad, so names cannot be probed quickly.
 int EnrollWait(const std::string &peer, int64_t now)
 {
-    return gEnrollAttempts.Wait(EnrollClient(peer), now, gConfig->enroll_per_hour);
+    return gEnrollAttempts.Wait(hub_enroll_client(peer), now, gConfig->enroll_per_hour);
 }
 
 bool MakeSecret(std::string *secret)

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <fstream>
 
+#include "hub_limits.h"
 #include "hub_test_util.h"
 #include "testdir.h"
 
@@ -518,6 +519,38 @@ TEST(HubHostile, OneIpv6NetIsCappedInConnectionsAndEnrollmentsWhateverItsAddress
 }
 
 // Bad handshakes are logged, counted, and not one line each when they flood.
+// The table the enrollment limit keeps (100,000 clients in the hub) at a
+// size a test can fill: a flood of new clients forgets the one seen least
+// recently, not everyone, so a client that keeps trying stays limited.
+TEST(HubHostile, AFullEnrollmentTableForgetsOnlyTheLeastRecentClient)
+{
+    HubAttemptTable table(3);
+    int64_t t = 1765000000;
+    EXPECT_EQ(0, table.Wait("a", t, 2));
+    EXPECT_EQ(0, table.Wait("a", t, 2));
+    EXPECT_EQ(3600, table.Wait("a", t, 2));
+    EXPECT_EQ(0, table.Wait("b", t + 1, 2));
+    EXPECT_EQ(0, table.Wait("c", t + 2, 2));
+    EXPECT_EQ(3597, table.Wait("a", t + 3, 2));  // refused, and now the most recent
+    for (int i = 0; i < 50; i++) ASSERT_EQ(0, table.Wait("new" + std::to_string(i), t + 4, 2));
+    EXPECT_EQ(0, table.Wait("b", t + 5, 2));     // forgotten: counted afresh
+    EXPECT_EQ(0, table.Wait("a", t + 3600, 2));  // its hour is over
+
+    HubAttemptTable limited(1000);
+    for (int i = 0; i < 998; i++) ASSERT_EQ(0, limited.Wait("x" + std::to_string(i), t, 1));
+    EXPECT_EQ(0, limited.Wait("keeps-trying", t, 1));
+    for (int i = 0; i < 3000; i++) {
+        ASSERT_GT(limited.Wait("keeps-trying", t + i, 1), 0) << i;
+        limited.Wait("flood" + std::to_string(i), t + i, 1);
+    }
+
+    // One /64 is one client however it writes its addresses; IPv4 mapped is IPv4.
+    EXPECT_EQ(hub_enroll_client("2001:db8:1:2::1"), hub_enroll_client("2001:db8:1:2:ffff:1:2:3"));
+    EXPECT_NE(hub_enroll_client("2001:db8:1:2::1"), hub_enroll_client("2001:db8:1:3::1"));
+    EXPECT_EQ("192.0.2.7", hub_enroll_client("::ffff:192.0.2.7"));
+    EXPECT_EQ("192.0.2.7", hub_enroll_client("192.0.2.7"));
+}
+
 TEST(HubHostile, FailedHandshakesAreLoggedAtABoundedRate)
 {
     HubProcess hub;
