@@ -534,7 +534,8 @@ int main(int argc, char **argv)
                   std::to_string(nginx_port) + " ssl;\n  ssl_certificate " + gDir +
                   "/cert.pem;\n  ssl_certificate_key " + gDir + "/key.pem;\n"
                   "  ssl_protocols TLSv1.2 TLSv1.3;\n  location = /page.html { root " + gDir +
-                  "/www; gzip_static on; }\n  location /v1/scores/ { root " + gDir + "/www; }\n  location / { default_type application/json;"
+                  "/www; gzip_static on; }\n  location /v1/scores/ { root " + gDir +
+                  "/www; }\n  location / { default_type application/json;"
                   " return 200 '{\"players\":1,\"bbses\":1,\"chatting\":0,\"cursor\":0,"
                   "\"lines\":[]}'; }\n }\n}\n");
     pid_t nginx = Spawn({"/usr/sbin/nginx", "-p", gDir, "-c", gDir + "/nginx.conf"},

@@ -3,7 +3,6 @@
  * whole request here; OpenSSL gives the HMAC and constant-time compare. */
 #include "hub_api.h"
 
-#include <arpa/inet.h>
 #include <ctype.h>
 #include <fcntl.h>
 #include <openssl/crypto.h>

@@ -411,6 +411,8 @@ int hub_page_get(HubDb *db, const HubConfig *config, int64_t now, HubPageDoc *ht
 
 int hub_accepts_gzip(const std::string &accept_encoding)
 {
+    // gzip named outright decides; "*" only when gzip is not named.
+    int named = -1, star = 0;
     size_t at = 0;
     while (at <= accept_encoding.size()) {
         size_t end = accept_encoding.find(',', at);
@@ -421,16 +423,19 @@ int hub_accepts_gzip(const std::string &accept_encoding)
         std::string coding = item.substr(0, semi);
         coding.erase(0, coding.find_first_not_of(" \t"));
         coding.erase(coding.find_last_not_of(" \t") + 1);
-        if (strcasecmp(coding.c_str(), "gzip") != 0 && strcasecmp(coding.c_str(), "x-gzip") != 0 &&
-            coding != "*")
-            continue;
-        if (semi == std::string::npos) return 1;
+        bool gzip = strcasecmp(coding.c_str(), "gzip") == 0 ||
+                    strcasecmp(coding.c_str(), "x-gzip") == 0;
+        if (!gzip && coding != "*") continue;
         // A weight of zero in any spelling ("q=0", "q=0.000") refuses it.
-        std::string params = item.substr(semi + 1);
-        size_t q = params.find("q=");
-        if (q == std::string::npos) q = params.find("Q=");
-        if (q == std::string::npos) return 1;
-        return strtod(params.c_str() + q + 2, nullptr) > 0;
+        int taken = 1;
+        if (semi != std::string::npos) {
+            std::string params = item.substr(semi + 1);
+            size_t q = params.find("q=");
+            if (q == std::string::npos) q = params.find("Q=");
+            if (q != std::string::npos) taken = strtod(params.c_str() + q + 2, nullptr) > 0;
+        }
+        if (gzip) named = taken;
+        else star = taken;
     }
-    return 0;
+    return named >= 0 ? named : star;
 }
